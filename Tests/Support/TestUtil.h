@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace Corvexis::Test {
+
+// Polls `condition` until it holds or `timeout` passes; returns its last value. Tests wait on a
+// condition with a deadline instead of sleeping and hoping.
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace Corvexis::Test

@@ -1,0 +1,13 @@
+# Every dependency comes from a Debian package; scripts/install-deps.sh installs them.
+find_package(Threads REQUIRED)
+find_package(Eigen3 3.4 REQUIRED NO_MODULE)
+find_package(fmt 9 REQUIRED)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core)
+find_package(Boost 1.74 REQUIRED)
+if(CORVEXIS_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+if(CORVEXIS_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+endif()
