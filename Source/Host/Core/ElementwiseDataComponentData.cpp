@@ -1,0 +1,7 @@
+#include "Host/Core/ElementwiseDataComponentData.h"
+
+namespace Corvexis {
+
+ElementwiseDataComponentData::~ElementwiseDataComponentData() = default;
+
+}  // namespace Corvexis

@@ -1,0 +1,3 @@
+#include "Host/Core/TrackerID.h"
+
+// TrackerID is header-only; this unit checks that its header stands alone.
