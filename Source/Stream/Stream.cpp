@@ -1,0 +1,507 @@
+#include "Stream/Stream.h"
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <initializer_list>
+#include <system_error>
+
+#include "Host/Core/Log.h"
+#include "Host/Core/StoppableThread.h"
+#include "Host/Core/StringUtils.h"
+#include "Host/GL/ContextManager.h"
+#include "Host/GL/Flush.h"
+#include "Stream/StreamData.h"
+#include "Stream/StreamFps.h"
+#include "Stream/StreamUtils.h"
+
+namespace Corvexis {
+
+namespace {
+
+constexpr std::string_view kCategory = "Stream";
+
+using State = Stream::State;
+
+// One row of the request table. The lists are tested in this order under the state lock:
+//  done        -> true at once, nothing else happens;
+//  inProgress  -> the future of the transition already under way;
+//  allowedFrom -> when not empty and the state is not in it: false at once;
+//  refusedIn   -> false at once (empty for every request);
+//  otherwise the transition runs: state := transitional, the step runs (on the worker when there is
+//  one), then state := target on success or fallback on failure.
+struct RequestRule
+{
+    std::vector<State> done;
+    std::vector<State> inProgress;
+    std::vector<State> allowedFrom;
+    std::vector<State> refusedIn;
+    State transitional;
+    State target;
+    State fallback;
+};
+
+// Step duties per request:
+//  open   openImpl()
+//  start  from Closed: Opening, openImpl() (failure: Closed, stays Closed), Starting; then the work
+//         continuation is reset so doWork runs at once, then startImpl()
+//  pause  pauseImpl()         resume  resumeImpl()         stop  stopImpl()
+//  close  from Running: Stopping, stopImpl() (failure: Running, stays Running), Closing; then closeImpl()
+const std::array<RequestRule, 6>& requestRules()
+{
+    static const std::array<RequestRule, 6> rules{{
+        // open
+        {{State::Paused, State::Running, State::Open},
+         {State::Resuming, State::Starting, State::Opening},
+         {State::Closed},
+         {},
+         State::Opening,
+         State::Open,
+         State::Closed},
+        // start
+        {{State::Running}, {State::Starting}, {State::Open, State::Closed}, {}, State::Starting, State::Running,
+         State::Open},
+        // pause
+        {{State::Paused}, {State::Pausing}, {State::Running}, {}, State::Pausing, State::Paused, State::Running},
+        // resume
+        {{State::Running}, {State::Resuming}, {State::Paused}, {}, State::Resuming, State::Running,
+         State::Paused},
+        // stop
+        {{State::Open, State::Closed}, {State::Stopping}, {State::Running}, {}, State::Stopping, State::Open,
+         State::Running},
+        // close
+        {{State::Closed},
+         {State::Closing},
+         {State::Paused, State::Running, State::Open},
+         {},
+         State::Closing,
+         State::Closed,
+         State::Open},
+    }};
+    return rules;
+}
+
+bool contains(const std::vector<State>& states, State state)
+{
+    return std::find(states.begin(), states.end(), state) != states.end();
+}
+
+std::shared_future<bool> readyFuture(bool value)
+{
+    std::promise<bool> promise;
+    promise.set_value(value);
+    return promise.get_future().share();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// StreamDataRefSignal
+
+SignalConnection StreamDataRefSignal::connect(std::function<void(const StreamData&)> f)
+{
+    return target_.connect([f = std::move(f)](std::shared_ptr<const StreamData> data) {
+        if (data)
+            f(*data);
+    });
+}
+
+SignalConnection StreamDataRefSignal::connect(SignalReceiver* receiver, std::function<void(const StreamData&)> f)
+{
+    return target_.connect(receiver, [f = std::move(f)](std::shared_ptr<const StreamData> data) {
+        if (data)
+            f(*data);
+    });
+}
+
+void StreamDataRefSignal::emitSignal(const StreamData& data)
+{
+    std::shared_ptr<const StreamData> copy = data.clone();
+    target_.emitSignal(std::move(copy));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Stream
+
+Stream::Stream(const std::string& name) : rateMeter_(std::make_unique<StreamFps>())
+{
+    setName(name);
+    rateMeter_->setRounding(1);
+    rateMeter_->connect(this);
+}
+
+Stream::~Stream()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        switch (state_) {
+            case State::Closed: break;
+            case State::Starting:
+                Log::log(Log::Level::Error, kCategory, "Stream destructed while starting; it was probably hanging");
+                break;
+            case State::Opening:
+                Log::log(Log::Level::Error, kCategory, "Stream destructed while opening; it was probably hanging");
+                break;
+            default:
+                Log::log(Log::Level::Error, kCategory,
+                         "Stream not closed while destructing; did you forget to call YOURSTREAM::close() in "
+                         "the destructor?");
+                break;
+        }
+    }
+    // Order matters: the meter first (it waits for a running emission to end), then the worker, which may
+    // still be inside a queued transition, then what the worker used.
+    rateMeter_.reset();
+    std::unique_ptr<Threading::StoppableThread> worker;
+    {
+        std::lock_guard lock(threadMutex_);
+        worker = std::move(workerThread_);
+    }
+    worker.reset();
+    std::lock_guard lock(stateMutex_);
+    pendingResult_ = {};
+    pendingTransition_ = nullptr;
+}
+
+bool Stream::open()
+{
+    return openAsync().get();
+}
+bool Stream::start()
+{
+    return startAsync().get();
+}
+bool Stream::pause()
+{
+    return pauseAsync().get();
+}
+bool Stream::resume()
+{
+    return resumeAsync().get();
+}
+bool Stream::stop()
+{
+    return stopAsync().get();
+}
+bool Stream::close()
+{
+    return closeAsync().get();
+}
+
+std::shared_future<bool> Stream::openAsync()
+{
+    startThreadIfNeeded();
+    return request(Request::Open);
+}
+
+std::shared_future<bool> Stream::startAsync()
+{
+    startThreadIfNeeded();
+    return request(Request::Start);
+}
+
+std::shared_future<bool> Stream::pauseAsync()
+{
+    return request(Request::Pause);
+}
+
+std::shared_future<bool> Stream::resumeAsync()
+{
+    return request(Request::Resume);
+}
+
+std::shared_future<bool> Stream::stopAsync()
+{
+    return request(Request::Stop);
+}
+
+std::shared_future<bool> Stream::closeAsync()
+{
+    return request(Request::Close);
+}
+
+bool Stream::restart()
+{
+    return stop() && close() && open() && start();
+}
+
+std::shared_future<bool> Stream::request(Request req)
+{
+    const RequestRule& rule = requestRules()[static_cast<size_t>(req)];
+    std::unique_lock lock(stateMutex_);
+    const State before = state_;
+    if (contains(rule.done, before))
+        return readyFuture(true);
+    if (contains(rule.inProgress, before))
+        return pendingResult_.valid() ? pendingResult_ : readyFuture(false);
+    if (!rule.allowedFrom.empty() && !contains(rule.allowedFrom, before))
+        return readyFuture(false);
+    if (contains(rule.refusedIn, before))
+        return readyFuture(false);
+
+    // The table check and the start of the transition happen under one hold of the state lock, so two
+    // racing requests can never both pass the check and run the same hook twice.
+    auto keepState = std::make_shared<bool>(false);
+    std::function<bool()> step;
+    switch (req) {
+        case Request::Open: step = [this] { return openImpl(); }; break;
+        case Request::Start: step = [this, before, keepState] { return startStep(before, keepState); }; break;
+        case Request::Pause: step = [this] { return pauseImpl(); }; break;
+        case Request::Resume: step = [this] { return resumeImpl(); }; break;
+        case Request::Stop: step = [this] { return stopImpl(); }; break;
+        case Request::Close: step = [this, before, keepState] { return closeStep(before, keepState); }; break;
+    }
+    return beginTransition(lock, std::move(step), rule.transitional, rule.target, rule.fallback,
+                           std::move(keepState));
+}
+
+bool Stream::startStep(State stateBefore, const std::shared_ptr<bool>& keepState)
+{
+    if (stateBefore == State::Closed) {
+        changeState(State::Opening);
+        if (!openImpl()) {
+            changeState(State::Closed);
+            *keepState = true;
+            return false;
+        }
+        changeState(State::Starting);
+    }
+    workContinuation_ = WorkContinuation{};
+    return startImpl();
+}
+
+bool Stream::closeStep(State stateBefore, const std::shared_ptr<bool>& keepState)
+{
+    if (stateBefore == State::Running) {
+        changeState(State::Stopping);
+        if (!stopImpl()) {
+            changeState(State::Running);
+            *keepState = true;
+            return false;
+        }
+        changeState(State::Closing);
+    }
+    return closeImpl();
+}
+
+std::shared_future<bool> Stream::attemptStateChange(std::function<bool()> step, State transitional, State target,
+                                                    State fallback)
+{
+    std::unique_lock lock(stateMutex_);
+    return beginTransition(lock, std::move(step), transitional, target, fallback, nullptr);
+}
+
+std::shared_future<bool> Stream::beginTransition(std::unique_lock<std::mutex>& lock, std::function<bool()> step,
+                                                 State transitional, State target, State fallback,
+                                                 std::shared_ptr<bool> stepKeepsState)
+{
+    auto promise = std::make_shared<std::promise<bool>>();
+    std::shared_future<bool> future = promise->get_future().share();
+    if (state_ == target) {
+        promise->set_value(true);
+        return future;
+    }
+    if (pendingTransition_) {
+        // One queued transition at a time.
+        promise->set_value(false);
+        return future;
+    }
+    const State old = state_;
+    state_ = transitional;
+    pendingResult_ = future;
+    lock.unlock();
+
+    if (old != transitional)
+        signalStateChanged.emitSignal(StateChange{old, transitional});
+
+    auto run = [this, step = std::move(step), target, fallback, keepState = std::move(stepKeepsState)] {
+        return executeProtectedStateChange(step, target, fallback, keepState.get());
+    };
+    if (workerLoopRunning_.load()) {
+        auto task = [this, promise, run = std::move(run)] {
+            bool result = false;
+            try {
+                result = run();
+            } catch (const std::exception& e) {
+                // The state stays transitional with the pending result set, so later requests that count
+                // it as in progress receive this same false.
+                Log::log(Log::Level::Error, kCategory,
+                         "Exception in state transition of stream '" + name() + "': " + e.what());
+            } catch (...) {
+                Log::log(Log::Level::Error, kCategory,
+                         "Unknown exception in state transition of stream '" + name() + "'");
+            }
+            promise->set_value(result);
+        };
+        std::lock_guard stateLock(stateMutex_);
+        pendingTransition_ = std::move(task);
+        return future;
+    }
+    // No worker: the step runs here, and an exception passes to the requester (and to whoever shares the
+    // future).
+    try {
+        promise->set_value(run());
+    } catch (...) {
+        promise->set_exception(std::current_exception());
+        throw;
+    }
+    return future;
+}
+
+bool Stream::executeProtectedStateChange(const std::function<bool()>& step, State target, State fallback,
+                                         const bool* stepKeepsState)
+{
+    const bool result = step();
+    State before;
+    State after;
+    {
+        std::lock_guard lock(stateMutex_);
+        before = state_;
+        if (!(stepKeepsState && *stepKeepsState))
+            state_ = result ? target : fallback;
+        after = state_;
+        pendingResult_ = {};
+    }
+    if (before != after)
+        signalStateChanged.emitSignal(StateChange{before, after});
+    return result;
+}
+
+void Stream::changeState(State newState)
+{
+    State old;
+    {
+        std::lock_guard lock(stateMutex_);
+        old = state_;
+        state_ = newState;
+    }
+    signalStateChanged.emitSignal(StateChange{old, newState});
+}
+
+Stream::State Stream::currentState() const
+{
+    std::lock_guard lock(stateMutex_);
+    return state_;
+}
+
+bool Stream::isStateOneOf(const std::vector<State>& states) const
+{
+    std::lock_guard lock(stateMutex_);
+    return contains(states, state_);
+}
+
+bool Stream::isRunning() const
+{
+    return isStateOneOf({State::Starting, State::Running});
+}
+
+double Stream::updateRate() const
+{
+    return rateMeter_ ? rateMeter_->fps() : 0.0;
+}
+
+std::string Stream::stateToString(State state)
+{
+    static constexpr std::array<const char*, 10> kNames = {"Closed",   "Opening", "Open",     "Starting",
+                                                           "Running",  "Pausing", "Paused",   "Resuming",
+                                                           "Stopping", "Closing"};
+    const auto index = static_cast<size_t>(state);
+    return index < kNames.size() ? kNames[index] : "Unknown";
+}
+
+std::string Stream::describe() const
+{
+    std::string rate = String::fromDouble(updateRate());
+    // At least one digit after the decimal point.
+    if (rate.find('.') == std::string::npos)
+        rate += ".0";
+    else if (rate.back() == '.')
+        rate += '0';
+    return stateToString(currentState()) + " | " + rate + " Hz";
+}
+
+bool Stream::supportsAsyncOperation() const
+{
+    baseSupportsAsyncCalled_ = true;
+    return true;
+}
+
+Stream::ThreadingMode Stream::threadingMode() const
+{
+    baseSupportsAsyncCalled_ = false;
+    const bool answer = supportsAsyncOperation();
+    if (!baseSupportsAsyncCalled_) {
+        Log::log(Log::Level::Warning, kCategory,
+                 std::string("Stream uses deprecated method 'supportsAsyncOperation' (") + (answer ? "true" : "false") +
+                     ") that does not have any effect. The ThreadingMode should be used instead to explicitly "
+                     "specify if the stream runs a worker thread.");
+    }
+    return ThreadingMode::WorkerThread;
+}
+
+void Stream::startThreadIfNeeded()
+{
+    std::unique_lock lock(threadMutex_);
+    if (workerThread_ || threadingMode() != ThreadingMode::WorkerThread)
+        return;
+
+    // The requester waits until the worker runs its loop, so every hook runs on the worker (with its
+    // graphics context) from the first request on.
+    auto started = std::make_shared<std::promise<void>>();
+    std::future<void> startedFuture = started->get_future();
+    workerThread_ = std::make_unique<Threading::StoppableThread>(
+        name(), [this, started](Threading::StoppableThread& thread) {
+            std::unique_ptr<GL::Context> context;
+            if (workerThreadRequiresOpenGl())
+                context = GL::ContextManager::get().createContext();
+            workerLoopRunning_ = true;
+            started->set_value();
+            workLoop(thread);
+            workerLoopRunning_ = false;
+        });
+    lock.unlock();
+    startedFuture.wait();
+}
+
+void Stream::workLoop(Threading::StoppableThread& thread)
+{
+    const auto idleSleep = [] { std::this_thread::sleep_for(kIdleInterval); };
+    while (!thread.isStopRequested()) {
+        const TimePoint now = std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now());
+
+        std::function<void()> transition;
+        {
+            std::lock_guard lock(stateMutex_);
+            transition = std::move(pendingTransition_);
+            pendingTransition_ = nullptr;
+        }
+        if (transition) {
+            transition();
+            idleSleep();
+            continue;
+        }
+
+        const bool whilePaused = worksWhilePaused();
+        const State state = currentState();
+        const bool active = state == State::Running || (state == State::Paused && whilePaused);
+        if (!active || !workContinuation_) {
+            idleSleep();
+            continue;
+        }
+        if (workContinuation_->nextCall && *workContinuation_->nextCall > now) {
+            idleSleep();
+            continue;
+        }
+        workContinuation_ = doWork();
+        if (GL::ContextManager::hasCurrent())
+            GL::flush();
+        if (workContinuation_ && workContinuation_->nextCall) {
+            const auto remaining = *workContinuation_->nextCall - std::chrono::system_clock::now();
+            if (remaining > std::chrono::nanoseconds::zero())
+                StreamUtils::preciseSleep(std::chrono::duration_cast<std::chrono::nanoseconds>(remaining));
+        }
+    }
+    Log::log(Log::Level::Debug, kCategory, "Stopping stream worker thread");
+}
+
+}  // namespace Corvexis
