@@ -1,7 +1,7 @@
-// Pacing precision of a stream-like work loop: each pass computes the next due time as the previous
-// one plus the period (100-ns ticks since 1970 on the system clock, as a stream worker does), sleeps
-// until then, and records how far from the due time the work actually ran. Compares
-// StreamUtils::preciseSleep with std::this_thread::sleep_until at the default timer slack.
+// Pacing precision of a stream worker: a real Stream whose doWork asks to be called again one period
+// after its previous due time (100-ns ticks since 1970 on the system clock) records how far from the
+// due time each call actually ran; the worker sleeps with StreamUtils::preciseSleep. For comparison the
+// same schedule is run by a plain loop with std::this_thread::sleep_until at the default timer slack.
 //
 // Prints, for R = 30, 250 and 1000 Hz:
 //   FIGURE pacing_<method>_<R>hz_{median,p99,max}_us <value> us   |actual - due|
@@ -16,11 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Stream/StreamUtils.h"
+#include "Stream/Stream.h"
 
 namespace {
 
@@ -60,6 +61,17 @@ double percentile(const std::vector<double>& sorted, double p)
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
+PacingResult summarise(std::vector<double> errorsUs, int64_t cpuNs, double wallNs)
+{
+    PacingResult result;
+    std::sort(errorsUs.begin(), errorsUs.end());
+    result.medianUs = percentile(errorsUs, 0.5);
+    result.p99Us = percentile(errorsUs, 0.99);
+    result.maxUs = errorsUs.empty() ? 0 : errorsUs.back();
+    result.cpuPct = wallNs > 0 ? 100.0 * static_cast<double>(cpuNs) / wallNs : 0;
+    return result;
+}
+
 // Runs `tick` at `rateHz` for `runTime` on a fresh thread (so per-thread settings such as the timer
 // slack start from the defaults) and measures the error of each pass against its due time.
 PacingResult measurePacing(double rateHz, duration<double> runTime, const Tick& tick)
@@ -84,13 +96,73 @@ PacingResult measurePacing(double rateHz, duration<double> runTime, const Tick& 
         const double wallNs =
             static_cast<double>(duration_cast<nanoseconds>(steady_clock::now() - wallStart).count());
 
-        std::sort(errorsUs.begin(), errorsUs.end());
-        result.medianUs = percentile(errorsUs, 0.5);
-        result.p99Us = percentile(errorsUs, 0.99);
-        result.maxUs = errorsUs.empty() ? 0 : errorsUs.back();
-        result.cpuPct = wallNs > 0 ? 100.0 * static_cast<double>(cpuNs) / wallNs : 0;
+        result = summarise(std::move(errorsUs), cpuNs, wallNs);
     }).join();
     return result;
+}
+
+// A stream that only keeps time: every doWork call notes its lateness and asks for the next period.
+class PacedStream : public Corvexis::Stream
+{
+public:
+    PacedStream(double rateHz, size_t passes)
+        : Stream("paced"), period_(duration_cast<Ticks>(duration<double>(1.0 / rateHz))), passes_(passes)
+    {
+        errorsUs_.reserve(passes);
+    }
+    ~PacedStream() override { close(); }
+    Kind kind() const override { return Kind::ImageStream; }
+
+    PacingResult waitForResult()
+    {
+        done_.get_future().wait();
+        return summarise(errorsUs_, cpuEndNs_ - cpuStartNs_, wallNs_);
+    }
+
+protected:
+    bool openImpl() override { return true; }
+    bool closeImpl() override { return true; }
+    bool startImpl() override { return true; }
+    bool stopImpl() override { return true; }
+    std::optional<WorkContinuation> doWork() override
+    {
+        const auto now = system_clock::now();
+        if (errorsUs_.empty() && cpuStartNs_ == 0) {
+            // The first call comes at once after start: it only sets up the schedule.
+            cpuStartNs_ = threadCpuNs();
+            wallStart_ = steady_clock::now();
+            due_ = systemNow() + period_;
+            return WorkContinuation{due_};
+        }
+        errorsUs_.push_back(std::abs(duration<double, std::micro>(now - due_).count()));
+        if (errorsUs_.size() >= passes_) {
+            cpuEndNs_ = threadCpuNs();
+            wallNs_ = static_cast<double>(duration_cast<nanoseconds>(steady_clock::now() - wallStart_).count());
+            done_.set_value();
+            return std::nullopt;
+        }
+        due_ += period_;
+        return WorkContinuation{due_};
+    }
+
+private:
+    const Ticks period_;
+    const size_t passes_;
+    // Worker thread only, until done_ is set.
+    std::vector<double> errorsUs_;
+    SysTime due_{};
+    int64_t cpuStartNs_ = 0;
+    int64_t cpuEndNs_ = 0;
+    double wallNs_ = 0;
+    steady_clock::time_point wallStart_;
+    std::promise<void> done_;
+};
+
+PacingResult measureStream(double rateHz, duration<double> runTime)
+{
+    PacedStream stream(rateHz, static_cast<size_t>(runTime.count() * rateHz));
+    stream.start();
+    return stream.waitForResult();
 }
 
 void print(const std::string& prefix, const PacingResult& r)
@@ -109,14 +181,11 @@ int main(int argc, char** argv)
     const double seconds = argc > 1 ? std::max(0.1, std::atof(argv[1])) : 3.0;
 
     // As the stream worker does: the time left to the due time, from the system clock; none if past.
-    const Tick precise = [](SysTime due) {
-        Corvexis::StreamUtils::preciseSleep(duration_cast<nanoseconds>(due - systemNow()));
-    };
     const Tick sleepUntil = [](SysTime due) { std::this_thread::sleep_until(due); };
 
     for (const int rate : {30, 250, 1000}) {
         const std::string suffix = std::to_string(rate) + "hz";
-        print("pacing_precise_" + suffix, measurePacing(rate, duration<double>(seconds), precise));
+        print("pacing_precise_" + suffix, measureStream(rate, duration<double>(seconds)));
         print("pacing_sleepuntil_" + suffix, measurePacing(rate, duration<double>(seconds), sleepUntil));
     }
     return 0;
