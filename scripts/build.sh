@@ -3,7 +3,7 @@
 #   release  optimised build (the host application and the benchmarks)
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, the whole suite
 #   tsan     ThreadSanitizer, the tests labelled 'concurrency' only
-# Extra arguments are passed to the build tool (for example a target name).
+# Extra arguments name the targets to build (default: everything).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,4 +17,8 @@ case "$flavour" in
 esac
 
 cmake -S . -B "build/$flavour" -G Ninja "${args[@]}" >/dev/null
-cmake --build "build/$flavour" "$@"
+if [ $# -gt 0 ]; then
+  cmake --build "build/$flavour" --target "$@"
+else
+  cmake --build "build/$flavour"
+fi
