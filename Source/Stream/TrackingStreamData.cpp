@@ -2,17 +2,31 @@
 
 #include <algorithm>
 
+#include "Host/Core/Log.h"
+#include "Stream/TrackingStream.h"
+
 namespace Corvexis {
 
 TrackingStreamData::TrackingStreamData(Stream* stream, std::vector<TrackingInstrument> instruments)
     : StreamData(stream), instruments_(std::move(instruments))
 {
+    if (const TrackingStream* source = trackingStream()) {
+        const std::size_t expected = source->numInstruments(false);
+        if (expected != 0 && expected != instruments_.size())
+            Log::log(Log::Level::Warning, "TrackingStreamData",
+                     "Number of instruments does not match the number of instruments of the TrackingStream");
+    }
     deviceTimeFromFirstInstrument();
 }
 
 std::unique_ptr<StreamData> TrackingStreamData::clone() const
 {
     return std::make_unique<TrackingStreamData>(*this);
+}
+
+TrackingStream* TrackingStreamData::trackingStream() const
+{
+    return dynamic_cast<TrackingStream*>(stream());
 }
 
 std::optional<TrackingInstrument> TrackingStreamData::instrument(const std::string& id) const

@@ -9,12 +9,15 @@
 
 namespace Corvexis {
 
+class TrackingStream;
+
 // A record of instrument poses. The record's device time is the first instrument's timestamp.
 // Caller synchronises while building; read-only once emitted.
 class TrackingStreamData : public StreamData
 {
 public:
-    // Takes the instruments over.
+    // Takes the instruments over. When `stream` is a TrackingStream with a non-zero instrument count that
+    // differs from the number given, logs a warning under "TrackingStreamData" (the record keeps them all).
     TrackingStreamData(Stream* stream, std::vector<TrackingInstrument> instruments);
     TrackingStreamData(const TrackingStreamData& other) = default;
     TrackingStreamData(TrackingStreamData&& other) = default;
@@ -27,6 +30,8 @@ public:
     std::optional<TrackingInstrument> instrumentByName(const std::string& name) const;
     // True when every instrument's timestamp is 0 or the record's device time.
     bool consistentDeviceTimestamps() const;
+    // The producing stream as a TrackingStream; null when it is none.
+    TrackingStream* trackingStream() const;
 
     // Takes another record's instruments (unless it is this one), then its components.
     void update(const TrackingStreamData* other);
