@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "Host/Core/SignalReceiver.h"
+
+namespace Corvexis {
+
+class Stream;
+
+// Counts the records a stream emits and notes the first and last arrival timestamps, for the host
+// application's status and summary lines. The stream must outlive the watch (or the watch be destroyed
+// first). onRecord runs on the stream's emitting thread; the readers are thread-safe.
+class StreamWatch : public SignalReceiver
+{
+public:
+    explicit StreamWatch(Stream& stream);
+    ~StreamWatch() override;
+
+    Stream& stream() const { return stream_; }
+    std::uint64_t records() const;
+    // Milliseconds since 1970 (UTC); 0 before the first record.
+    std::uint64_t firstArrivalMs() const;
+    std::uint64_t lastArrivalMs() const;
+    // Records per second between the first and the last arrival; 0 with fewer than two records or no
+    // time between them.
+    double measuredRate() const;
+
+    // "2026-12-06 10:00:00.123 UTC"; "-" for 0.
+    static std::string formatTimestamp(std::uint64_t ms);
+
+private:
+    Stream& stream_;
+
+    mutable std::mutex mutex_;
+    // guarded by mutex_
+    std::uint64_t records_ = 0;
+    std::uint64_t firstArrivalMs_ = 0;
+    std::uint64_t lastArrivalMs_ = 0;
+};
+
+}  // namespace Corvexis

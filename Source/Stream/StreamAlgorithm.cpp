@@ -1,0 +1,14 @@
+#include "Stream/StreamAlgorithm.h"
+
+namespace Corvexis {
+
+StreamAlgorithm::StreamAlgorithm() = default;
+
+StreamAlgorithm::~StreamAlgorithm() = default;
+
+OwningDataList StreamAlgorithm::takeOutput()
+{
+    return StreamAlgorithmBase::takeOutput();
+}
+
+}  // namespace Corvexis

@@ -1,0 +1,34 @@
+#include "Stream/StreamAlgorithmControllerFactory.h"
+
+#include "Stream/CreateStreamIoAlgorithm.h"
+#include "Stream/FakeImageStream.h"
+
+namespace Corvexis {
+
+StreamAlgorithmControllerFactory::StreamAlgorithmControllerFactory()
+{
+    // Type table, in matching order. A row joins once its algorithm class is built; the graphical
+    // controllers named alongside are headless stream or default controllers here.
+    addStreamControllerRow<CreateStreamIoAlgorithm<FakeImageStream, true, true>>(
+        "CreateStreamIoAlgorithm<FakeImageStream>", "FakeImageStreamController");
+
+    registerMenuEntry("Stream;Stream Controls");
+    registerMenuEntry("Stream;Attach Spacing Information");
+    registerMenuEntry("Stream;Remote Video Stream");
+    registerMenuEntry("Streaming;Vitals Data Component");
+}
+
+StreamAlgorithmControllerFactory::~StreamAlgorithmControllerFactory() = default;
+
+std::unique_ptr<AlgorithmController> StreamAlgorithmControllerFactory::create(Algorithm* algorithm) const
+{
+    if (algorithm == nullptr)
+        return nullptr;
+    for (const auto& row : rows_) {
+        if (row.matches(algorithm))
+            return row.create(algorithm);
+    }
+    return nullptr;
+}
+
+}  // namespace Corvexis

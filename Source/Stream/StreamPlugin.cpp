@@ -1,0 +1,64 @@
+#include "Stream/StreamPlugin.h"
+
+#include <new>
+
+#include "Host/Lib/PluginAutoRegistrationGuard.h"
+#include "Stream/StreamAlgorithmControllerFactory.h"
+#include "Stream/StreamAlgorithmFactory.h"
+#include "Stream/StreamDataAnnotationFactory.h"
+
+namespace Corvexis {
+
+StreamPlugin::StreamPlugin() = default;
+
+StreamPlugin::~StreamPlugin() = default;
+
+std::string StreamPlugin::author() const
+{
+    return "Corvexis Streaming Team";
+}
+
+std::string StreamPlugin::description() const
+{
+    return "Plugin for real-time streaming of image, tracking, or custom data and network communication";
+}
+
+PluginBase::Status StreamPlugin::init()
+{
+    // Each factory is owned by a unique_ptr from its creation, so an exception thrown by a later one
+    // releases the earlier ones before it reaches the host.
+    auto annotationFactory = std::make_unique<StreamDataAnnotationFactory>();
+    auto controllerFactory = std::make_unique<StreamAlgorithmControllerFactory>();
+    auto algorithmFactory = std::make_unique<StreamAlgorithmFactory>();
+    registerFactories(std::move(annotationFactory), std::move(controllerFactory), std::move(algorithmFactory));
+    // The video-file playback wrapper, the IGTL device kinds and the camera back-end register here
+    // once their subsystems are built.
+    return Status::Success;
+}
+
+const char* StreamPlugin::id()
+{
+    return "Corvexis.Stream";
+}
+
+namespace {
+const PluginAutoRegistrationGuard kRegistrationGuard(&StreamPlugin::id);
+}
+
+}  // namespace Corvexis
+
+extern "C" {
+
+__attribute__((visibility("default"))) Corvexis::PluginDescriptor corvexisPluginDescriptor{
+    CORVEXIS_PLUGIN_MAGIC_TEXT, "UNKNOWN"};
+
+__attribute__((visibility("default"))) Corvexis::PluginBase* corvexisCreatePlugin()
+{
+    return new (std::nothrow) Corvexis::StreamPlugin();
+}
+
+__attribute__((visibility("default"))) const char* corvexisPluginId()
+{
+    return Corvexis::StreamPlugin::id();
+}
+}

@@ -1,0 +1,108 @@
+#include "Stream/StreamAlgorithmControllerFactory.h"
+
+#include <gtest/gtest.h>
+
+#include "Stream/CreateStreamIoAlgorithm.h"
+#include "Stream/FakeImageStream.h"
+#include "Stream/StreamControllerBase.h"
+#include "Stream/TestStreams.h"
+
+namespace Corvexis {
+namespace {
+
+class PlainStream : public Test::ScriptedStream
+{
+public:
+    PlainStream() : ScriptedStream("plain", ThreadingMode::NoWorkerThread) { pauseResult = true; }
+};
+
+using PlainIo = CreateStreamIoAlgorithm<PlainStream, true, true>;
+
+class PlainIoSubclass : public PlainIo
+{
+};
+
+class OtherAlgorithm : public Algorithm
+{
+public:
+    void compute() override {}
+};
+
+// The factory with rows of the test's own, to check the matching rules.
+class TableFactory : public StreamAlgorithmControllerFactory
+{
+public:
+    TableFactory()
+    {
+        addStreamControllerRow<PlainIoSubclass>("PlainIoSubclass", "StreamControllerBase");
+        addDefaultControllerRow<PlainIo>("PlainIo");
+    }
+};
+
+TEST(StreamAlgorithmControllerFactoryTest, RegistersTheControllerOnlyMenuEntries)
+{
+    StreamAlgorithmControllerFactory factory;
+    EXPECT_EQ(factory.menuEntries(),
+              (std::vector<std::string>{"Stream;Stream Controls", "Stream;Attach Spacing Information",
+                                        "Stream;Remote Video Stream", "Streaming;Vitals Data Component"}));
+    OtherAlgorithm other;
+    EXPECT_FALSE(factory.create(&other));
+    EXPECT_FALSE(factory.create(nullptr));
+}
+
+TEST(StreamAlgorithmControllerFactoryTest, TableRowsOfBuiltAlgorithms)
+{
+    StreamAlgorithmControllerFactory factory;
+    ASSERT_FALSE(factory.rows().empty());
+    EXPECT_EQ(factory.rows()[0].algorithmType, "CreateStreamIoAlgorithm<FakeImageStream>");
+    EXPECT_EQ(factory.rows()[0].controllerType, "FakeImageStreamController");
+    CreateStreamIoAlgorithm<FakeImageStream, true, true> fakeImage;
+    auto controller = factory.create(&fakeImage);
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(controller->controllerName(), "StreamControllerBase");
+    // Another instantiation of the template is another type.
+    CreateStreamIoAlgorithm<PlainStream, true, true> plain;
+    EXPECT_FALSE(factory.create(&plain));
+}
+
+TEST(StreamAlgorithmControllerFactoryTest, FirstMatchingRowDecidesByDynamicType)
+{
+    TableFactory factory;
+    PlainIoSubclass derived;
+    PlainIo base;
+    OtherAlgorithm other;
+    // The subclass matches both rows; the earlier one wins.
+    auto forDerived = factory.create(&derived);
+    ASSERT_TRUE(forDerived);
+    EXPECT_EQ(forDerived->controllerName(), "StreamControllerBase");
+    auto forBase = factory.create(&base);
+    ASSERT_TRUE(forBase);
+    EXPECT_EQ(forBase->controllerName(), "DefaultAlgorithmController");
+    EXPECT_FALSE(factory.create(&other));
+}
+
+TEST(StreamAlgorithmControllerFactoryTest, StreamControllerDrivesTheProducedStream)
+{
+    PlainIo algorithm;
+    StreamControllerBase controller(&algorithm, &algorithm);
+    std::vector<std::string> ids;
+    for (const auto& a : controller.actions())
+        ids.push_back(a.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"open", "start", "pause", "resume", "stop", "close"}));
+    EXPECT_FALSE(controller.runAction("start"));  // no stream yet
+
+    algorithm.compute();
+    Stream* stream = controller.stream();
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(controller.runAction("pause"));
+    EXPECT_EQ(stream->currentState(), Stream::State::Paused);
+    EXPECT_FALSE(controller.runAction("stop"));  // a paused stream must be resumed first
+    EXPECT_TRUE(controller.runAction("resume"));
+    EXPECT_TRUE(controller.runAction("stop"));
+    EXPECT_TRUE(controller.runAction("close"));
+    EXPECT_EQ(stream->currentState(), Stream::State::Closed);
+    EXPECT_FALSE(controller.runAction("explode"));
+}
+
+}  // namespace
+}  // namespace Corvexis
