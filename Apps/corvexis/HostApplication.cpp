@@ -23,6 +23,7 @@
 #include "Host/Core/ParameterBase.h"
 #include "Host/Core/Properties.h"
 #include "Host/Core/PropertiesIO.h"
+#include "Host/Lib/AlgorithmController.h"
 #include "Host/Lib/FactoryRegistry.h"
 #include "Host/Lib/PluginLoader.h"
 #include "Stream/Stream.h"
@@ -32,8 +33,33 @@ namespace Corvexis {
 
 namespace {
 
-constexpr const char* kDemoId = "Stream.CreateStreamIoFakeImage";
+// The demo: the simulated image stream at its defaults beside a simulated tracking stream with one
+// oscillating and one sweeping instrument.
+constexpr const char* kDemoImageId = "Stream.CreateStreamIoFakeImage";
+constexpr const char* kDemoTrackingId = "Stream.CreateStreamIoFakeTracking";
 constexpr double kDemoSeconds = 3.0;
+// The run ends this long after its last full second, so the status line of that second comes first.
+constexpr int kLastStatusMarginMs = 20;
+constexpr const char* kDemoTrackingSettings = R"(FakeTrackingStream {
+    fps = 30
+    Devices {
+        OscillatingDevice {
+            center = "0 0 100"
+            axis = "0 0 1"
+            speed = 1
+            name = Pointer
+        }
+        SweepDevice {
+            center = "0 50 100"
+            rotationAxis = "1 0 0"
+            translationAxis = "0 1 0"
+            translationAmplitude = 2
+            angleAmplitude = 22.5
+            speed = 0.1
+            name = Probe
+        }
+    }
+})";
 
 int error(const std::string& text)
 {
@@ -222,14 +248,8 @@ int HostApplication::exec(const CommandLine& line)
     switch (line.command) {
     case CommandLine::Command::List: code = list(); break;
     case CommandLine::Command::Show: code = show(line.algorithmId); break;
-    case CommandLine::Command::Run: code = run(line, line.algorithmId, -1.0); break;
-    case CommandLine::Command::Demo:
-        if (!FactoryRegistry::get().algorithmDescriptor(kDemoId)) {
-            code = error(std::string("the demo needs '") + kDemoId + "', which no loaded plug-in registers");
-            break;
-        }
-        code = run(line, kDemoId, kDemoSeconds);
-        break;
+    case CommandLine::Command::Run: code = run(line, line.algorithmId); break;
+    case CommandLine::Command::Demo: code = demo(line); break;
     case CommandLine::Command::Help: std::cout << CommandLine::usage(); break;
     }
     loader_.reset();
@@ -324,62 +344,111 @@ int HostApplication::show(const std::string& wanted)
     return 0;
 }
 
-int HostApplication::run(const CommandLine& line, const std::string& wanted, double defaultSeconds)
+std::optional<Properties> HostApplication::settingsFor(const CommandLine& line, const std::string& id)
 {
-    const std::string id = resolveId(wanted);
-    if (id.empty())
-        return 1;
     // Settings: the file first, then KEY=VALUE pairs over it.
     Properties settings(id);
     if (!line.configFile.empty()) {
         std::string why;
         auto loaded = PropertiesIO::loadFromFile(line.configFile, &why);
-        if (!loaded)
-            return error("cannot read the configuration " + why);
+        if (!loaded) {
+            error("cannot read the configuration " + why);
+            return std::nullopt;
+        }
         settings = std::move(*loaded);
     }
     for (const auto& [key, value] : line.settings)
         settings.setParamText(key, value);
+    return settings;
+}
 
-    const auto descriptor = FactoryRegistry::get().algorithmDescriptor(id);
-    std::unique_ptr<Algorithm> algorithm;
-    try {
-        algorithm = descriptor->create(DataList{});
-    } catch (const std::exception& e) {
-        return error("creating '" + id + "' threw: " + e.what());
-    }
-    if (!algorithm)
-        return error("'" + id + "' needs input data and cannot be run without it");
-    if (!settings.empty())
-        algorithm->configure(&settings);
-    auto controller = FactoryRegistry::get().createController(algorithm.get());
+int HostApplication::run(const CommandLine& line, const std::string& wanted)
+{
+    const std::string id = resolveId(wanted);
+    if (id.empty())
+        return 1;
+    auto settings = settingsFor(line, id);
+    if (!settings)
+        return 1;
+    return run({Job{id, std::move(*settings)}}, line.actions, line.seconds.value_or(-1.0));
+}
 
-    try {
-        algorithm->compute();
-    } catch (const std::exception& e) {
-        return error("computing '" + id + "' threw: " + e.what());
+int HostApplication::demo(const CommandLine& line)
+{
+    std::vector<Job> jobs;
+    for (const char* id : {kDemoImageId, kDemoTrackingId}) {
+        if (!FactoryRegistry::get().algorithmDescriptor(id))
+            return error(std::string("the demo needs '") + id + "', which no loaded plug-in registers");
     }
-    OwningDataList output = algorithm->takeOutput();
+    jobs.push_back(Job{kDemoImageId, Properties(kDemoImageId)});
+    std::string why;
+    auto tracking = PropertiesIO::loadFromString(kDemoTrackingSettings, &why);
+    if (!tracking)
+        return error("the built-in tracking settings do not parse: " + why);
+    jobs.push_back(Job{kDemoTrackingId, std::move(*tracking)});
+    return run(jobs, line.actions, line.seconds.value_or(kDemoSeconds));
+}
+
+int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::string>& actions, double seconds)
+{
+    // Every algorithm is created, configured and computed before any watching starts, so the streams of
+    // the demo run side by side.
+    struct Running
+    {
+        std::string id;
+        std::unique_ptr<Algorithm> algorithm;
+        std::unique_ptr<AlgorithmController> controller;
+        OwningDataList output;
+    };
+    std::vector<Running> running;
     std::vector<std::unique_ptr<StreamWatch>> watches;
-    for (size_t i = 0; i < output.size(); ++i) {
-        if (auto* stream = dynamic_cast<Stream*>(output[i]))
-            watches.push_back(std::make_unique<StreamWatch>(*stream));
-    }
     auto closeAll = [&] {
         for (auto& w : watches)
             w->stream().close();
     };
-    if (algorithm->status() != Algorithm::Status::Success) {
-        closeAll();
-        return error(fmt::format("computing '{}' failed with status {} ({})", id, static_cast<int>(algorithm->status()),
-                                 Algorithm::statusToString(algorithm->status())));
+    for (const Job& job : jobs) {
+        Running r;
+        r.id = job.id;
+        const auto descriptor = FactoryRegistry::get().algorithmDescriptor(job.id);
+        try {
+            r.algorithm = descriptor->create(DataList{});
+        } catch (const std::exception& e) {
+            closeAll();
+            return error("creating '" + job.id + "' threw: " + e.what());
+        }
+        if (!r.algorithm) {
+            closeAll();
+            return error("'" + job.id + "' needs input data and cannot be run without it");
+        }
+        if (!job.settings.empty())
+            r.algorithm->configure(&job.settings);
+        r.controller = FactoryRegistry::get().createController(r.algorithm.get());
+        try {
+            r.algorithm->compute();
+        } catch (const std::exception& e) {
+            closeAll();
+            return error("computing '" + job.id + "' threw: " + e.what());
+        }
+        r.output = r.algorithm->takeOutput();
+        for (size_t i = 0; i < r.output.size(); ++i) {
+            if (auto* stream = dynamic_cast<Stream*>(r.output[i]))
+                watches.push_back(std::make_unique<StreamWatch>(*stream));
+        }
+        if (r.algorithm->status() != Algorithm::Status::Success) {
+            closeAll();
+            return error(fmt::format("computing '{}' failed with status {} ({})", job.id,
+                                     static_cast<int>(r.algorithm->status()),
+                                     Algorithm::statusToString(r.algorithm->status())));
+        }
+        std::cout << "Computed " << job.id << ": " << r.output.size() << " output item(s)\n";
+        for (size_t i = 0; i < r.output.size(); ++i)
+            std::cout << "  " << r.output[i]->name() << " (" << Data::kindString(r.output[i]->kind()) << ")\n";
+        running.push_back(std::move(r));
     }
-    std::cout << "Computed " << id << ": " << output.size() << " output item(s)\n";
-    for (size_t i = 0; i < output.size(); ++i)
-        std::cout << "  " << output[i]->name() << " (" << Data::kindString(output[i]->kind()) << ")\n";
+    AlgorithmController* controller = running.size() == 1 ? running.front().controller.get() : nullptr;
 
     int code = 0;
-    for (const auto& action : line.actions) {
+    for (const auto& action : actions) {
         bool known = false;
         bool ok = false;
         if (controller) {
@@ -427,24 +496,32 @@ int HostApplication::run(const CommandLine& line, const std::string& wanted, dou
     }
 
     if (!watches.empty()) {
-        const double seconds = line.seconds.value_or(defaultSeconds);
         TerminationSignals signals;
+        // Precise timers: Qt's default coarse timers may fire 5 % early or late, which would shift the
+        // counting window of a run by more than a frame.
         QTimer status;
+        status.setTimerType(Qt::PreciseTimer);
         QObject::connect(&status, &QTimer::timeout, [&] {
             for (const auto& w : watches) {
                 const Stream& s = w->stream();
-                std::cout << fmt::format("{}  {}  {}\n", s.name(), Stream::stateToString(s.currentState()), s.describe());
+                std::cout << fmt::format("{}  {}  {}{}\n", s.name(), Stream::stateToString(s.currentState()),
+                                         s.describe(), w->detail());
             }
             std::cout.flush();
         });
+        for (auto& w : watches)
+            w->start();
         status.start(1000);
         if (seconds >= 0)
-            QTimer::singleShot(static_cast<int>(seconds * 1000.0), [] { QCoreApplication::quit(); });
+            QTimer::singleShot(static_cast<int>(seconds * 1000.0) + kLastStatusMarginMs, Qt::PreciseTimer,
+                               [] { QCoreApplication::quit(); });
         else
             std::cout << "Watching until interrupted (Ctrl-C)\n";
         std::cout.flush();
         QCoreApplication::exec();
         status.stop();
+        for (auto& w : watches)
+            w->stop();
     }
     closeAll();
     for (const auto& w : watches) {
@@ -454,9 +531,7 @@ int HostApplication::run(const CommandLine& line, const std::string& wanted, dou
                                  StreamWatch::formatTimestamp(w->lastArrivalMs()));
     }
     watches.clear();
-    output.clear();
-    controller.reset();
-    algorithm.reset();
+    running.clear();
     return code;
 }
 

@@ -6,10 +6,14 @@
 
 #include "Stream/Stream.h"
 #include "Stream/StreamData.h"
+#include "Stream/TrackingStream.h"
+#include "Stream/TrackingStreamData.h"
 
 namespace Corvexis {
 
-StreamWatch::StreamWatch(Stream& stream) : stream_(stream)
+StreamWatch::StreamWatch(Stream& stream) : stream_(stream) {}
+
+void StreamWatch::start()
 {
     stream_.signalStreamData.connect(this, [this](std::shared_ptr<const StreamData> record) {
         if (!record)
@@ -20,7 +24,13 @@ StreamWatch::StreamWatch(Stream& stream) : stream_(stream)
             firstArrivalMs_ = arrival;
         lastArrivalMs_ = arrival;
         ++records_;
+        latest_ = std::move(record);
     });
+}
+
+void StreamWatch::stop()
+{
+    disconnectAll();
 }
 
 StreamWatch::~StreamWatch()
@@ -52,6 +62,28 @@ double StreamWatch::measuredRate() const
     if (records_ < 2 || lastArrivalMs_ <= firstArrivalMs_)
         return 0.0;
     return static_cast<double>(records_ - 1) * 1000.0 / static_cast<double>(lastArrivalMs_ - firstArrivalMs_);
+}
+
+std::string StreamWatch::detail() const
+{
+    const auto* tracking = dynamic_cast<const TrackingStream*>(&stream_);
+    if (tracking == nullptr)
+        return {};
+    std::shared_ptr<const StreamData> latest;
+    {
+        std::lock_guard lock(mutex_);
+        latest = latest_;
+    }
+    const auto* record = dynamic_cast<const TrackingStreamData*>(latest.get());
+    if (record == nullptr)
+        return "  | no poses yet";
+    const std::string mainId = tracking->mainInstrumentId();
+    std::optional<TrackingInstrument> main = record->instrument(mainId);
+    if (!main)
+        return "  | main instrument '" + mainId + "' not in the newest record";
+    const Eigen::Vector3d p = main->matrix.block<3, 1>(0, 3);
+    return fmt::format("  | main {} at ({:.2f}, {:.2f}, {:.2f}) mm, quality {:.2f}", main->id.name(), p.x(), p.y(),
+                       p.z(), main->quality);
 }
 
 std::string StreamWatch::formatTimestamp(std::uint64_t ms)

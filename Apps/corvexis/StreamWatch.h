@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -9,8 +10,9 @@
 namespace Corvexis {
 
 class Stream;
+class StreamData;
 
-// Counts the records a stream emits and notes the first and last arrival timestamps, for the host
+// Counts the records a stream emits while watched and notes the first and last arrival timestamps, for the host
 // application's status and summary lines. The stream must outlive the watch (or the watch be destroyed
 // first). onRecord runs on the stream's emitting thread; the readers are thread-safe.
 class StreamWatch : public SignalReceiver
@@ -18,6 +20,11 @@ class StreamWatch : public SignalReceiver
 public:
     explicit StreamWatch(Stream& stream);
     ~StreamWatch() override;
+
+    // Counts the records that arrive between start() and stop(), so that a run of N seconds reports the
+    // records of exactly that window. Caller synchronises (main thread).
+    void start();
+    void stop();
 
     Stream& stream() const { return stream_; }
     std::uint64_t records() const;
@@ -28,6 +35,9 @@ public:
     // time between them.
     double measuredRate() const;
 
+    // What the status line adds for this kind of stream: for a tracking stream the main instrument's
+    // position (mm) and quality in the newest record, else "". Thread-safe.
+    std::string detail() const;
     // "2026-12-06 10:00:00.123 UTC"; "-" for 0.
     static std::string formatTimestamp(std::uint64_t ms);
 
@@ -39,6 +49,7 @@ private:
     std::uint64_t records_ = 0;
     std::uint64_t firstArrivalMs_ = 0;
     std::uint64_t lastArrivalMs_ = 0;
+    std::shared_ptr<const StreamData> latest_;
 };
 
 }  // namespace Corvexis

@@ -225,6 +225,8 @@ void FakeTrackingStream::SweepDevice::configuration(Properties* p) const
 
 // ---- FakeTrackingStream -------------------------------------------------------------------------------
 
+FakeTrackingStream::FakeTrackingStream() : FakeTrackingStream("Fake Tracking Stream") {}
+
 FakeTrackingStream::FakeTrackingStream(const std::string& name)
     : TrackingStream(name, std::make_unique<Registry>())
 {

@@ -139,6 +139,8 @@ public:
         double baseAngle = 0.0;                          // radians
     };
 
+    // Named "Fake Tracking Stream", with no devices until configured or added.
+    FakeTrackingStream();
     explicit FakeTrackingStream(const std::string& name);
     ~FakeTrackingStream() override;
 

@@ -2,6 +2,7 @@
 
 #include "Stream/CreateStreamIoAlgorithm.h"
 #include "Stream/FakeImageStream.h"
+#include "Stream/FakeTrackingStream.h"
 
 namespace Corvexis {
 
@@ -11,6 +12,8 @@ StreamAlgorithmControllerFactory::StreamAlgorithmControllerFactory()
     // controllers named alongside are headless stream or default controllers here.
     addStreamControllerRow<CreateStreamIoAlgorithm<FakeImageStream, true, true>>(
         "CreateStreamIoAlgorithm<FakeImageStream>", "FakeImageStreamController");
+    addStreamControllerRow<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
+        "CreateStreamIoAlgorithm<FakeTrackingStream>", "FakeTrackingStreamController");
 
     registerMenuEntry("Stream;Stream Controls");
     registerMenuEntry("Stream;Attach Spacing Information");

@@ -2,6 +2,7 @@
 
 #include "Stream/CreateStreamIoAlgorithm.h"
 #include "Stream/FakeImageStream.h"
+#include "Stream/FakeTrackingStream.h"
 
 namespace Corvexis {
 
@@ -11,6 +12,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     // and saved workspaces refer to them.
     registerAlgorithm<CreateStreamIoAlgorithm<FakeImageStream, true, true>>("CreateStreamIoFakeImage",
                                                                            "IO;Streaming;Fake Image Stream");
+    registerAlgorithm<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>("CreateStreamIoFakeTracking",
+                                                                              "IO;Streaming;Fake Tracking Stream");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;

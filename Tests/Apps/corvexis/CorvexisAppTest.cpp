@@ -196,18 +196,25 @@ TEST(CorvexisAppTest, BrokenPluginsAreReportedAndTheOthersStillLoad)
     EXPECT_EQ(r.output.find("Throwing.Never"), std::string::npos);
 }
 
-TEST(CorvexisAppTest, DemoRunsTheSimulatedImageStreamOrSaysWhatIsMissing)
+TEST(CorvexisAppTest, DemoRunsTheSimulatedImageAndTrackingStreamsSideBySide)
 {
-    const bool registered = runApp("--log-level 3 list").output.find("Stream.CreateStreamIoFakeImage") != std::string::npos;
     const auto r = runApp("--log-level 3 demo");
-    if (registered) {
-        ASSERT_EQ(r.code, 0) << r.output;
-        EXPECT_NE(r.output.find("Summary "), std::string::npos) << r.output;
-    } else {
-        EXPECT_EQ(r.code, 1);
-        EXPECT_NE(r.output.find("corvexis: the demo needs 'Stream.CreateStreamIoFakeImage'"), std::string::npos)
-            << r.output;
-    }
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_GT(summaryRecords(r.output, "Fake Image Stream"), 0) << r.output;
+    EXPECT_GT(summaryRecords(r.output, "Fake Tracking Stream"), 0) << r.output;
+    EXPECT_NE(r.output.find("2 instruments (2 active)"), std::string::npos) << r.output;
+}
+
+TEST(CorvexisAppTest, TrackingRunTakesTheShippedDevicesAndShowsTheMainInstrument)
+{
+    const auto r = runApp("--log-level 3 run Stream.CreateStreamIoFakeTracking --config " CORVEXIS_SOURCE_DIR
+                          "/examples/fake-tracking.properties --seconds 2");
+    ASSERT_EQ(r.code, 0) << r.output;
+    // The first device of the file (an oscillating one named "Pointer") is the main instrument.
+    const std::regex status(R"(Fake Tracking Stream  Running  2 instruments \(2 active\) .*\| main Pointer at \()"
+                            R"(-?[0-9.]+, -?[0-9.]+, -?[0-9.]+\) mm, quality [0-9.]+)");
+    EXPECT_TRUE(std::regex_search(r.output, status)) << r.output;
+    EXPECT_GT(summaryRecords(r.output, "Fake Tracking Stream"), 0) << r.output;
 }
 
 }  // namespace
