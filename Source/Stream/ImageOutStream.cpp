@@ -1,0 +1,15 @@
+#include "Stream/ImageOutStream.h"
+
+namespace Corvexis {
+
+ImageOutStream::ImageOutStream(OutputConnection& connection, const std::string& name)
+    : OutStream(connection, name)
+{
+}
+
+ImageOutStream::~ImageOutStream()
+{
+    close();
+}
+
+}  // namespace Corvexis

@@ -1,0 +1,15 @@
+#include "Stream/TrackingOutStream.h"
+
+namespace Corvexis {
+
+TrackingOutStream::TrackingOutStream(OutputConnection& connection, const std::string& name)
+    : OutStream(connection, name)
+{
+}
+
+TrackingOutStream::~TrackingOutStream()
+{
+    close();
+}
+
+}  // namespace Corvexis
