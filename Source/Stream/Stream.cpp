@@ -452,8 +452,14 @@ void Stream::startThreadIfNeeded()
     workerThread_ = std::make_unique<Threading::StoppableThread>(
         name(), [this, started](Threading::StoppableThread& thread) {
             std::unique_ptr<GL::Context> context;
-            if (workerThreadRequiresOpenGl())
-                context = GL::ContextManager::get().createContext();
+            try {
+                if (workerThreadRequiresOpenGl())
+                    context = GL::ContextManager::get().createContext();
+            } catch (const std::exception& e) {
+                // The requester waits for the start below, so nothing may escape before it.
+                Log::log(Log::Level::Error, kCategory,
+                         "Could not create the graphics context of stream '" + name() + "': " + e.what());
+            }
             workerLoopRunning_ = true;
             started->set_value();
             workLoop(thread);
@@ -492,7 +498,14 @@ void Stream::workLoop(Threading::StoppableThread& thread)
             idleSleep();
             continue;
         }
-        workContinuation_ = doWork();
+        try {
+            workContinuation_ = doWork();
+        } catch (const std::exception& e) {
+            // The worker must survive: it still has to run the transitions that stop and close the stream.
+            // The stream stays Running but idle, as if doWork had returned no value.
+            Log::log(Log::Level::Error, kCategory, "Exception in doWork of stream '" + name() + "': " + e.what());
+            workContinuation_.reset();
+        }
         if (GL::ContextManager::hasCurrent())
             GL::flush();
         if (workContinuation_ && workContinuation_->nextCall) {

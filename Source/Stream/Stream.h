@@ -158,7 +158,8 @@ protected:
     virtual bool pauseImpl() { return false; }
     virtual bool resumeImpl() { return false; }
     virtual bool workerThreadRequiresOpenGl() const { return false; }
-    // Produces data while Running. Worker thread.
+    // Produces data while Running. Worker thread. An exception is logged and counts as no value: the
+    // stream stays Running but idle until it is started again.
     virtual std::optional<WorkContinuation> doWork() = 0;
     virtual bool worksWhilePaused() const { return false; }
 

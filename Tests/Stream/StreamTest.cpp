@@ -289,6 +289,26 @@ TEST(StreamTest, HookThrowingWithoutWorkerReachesTheRequester)
               1u);
 }
 
+TEST(StreamTest, DoWorkThrowingLeavesTheWorkerAbleToStopAndClose)
+{
+    Log::ScopedCapture capture;
+    T::ScriptedStream s("throwing work", Stream::ThreadingMode::WorkerThread);
+    s.throwInWork = true;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(T::waitUntil([&] { return s.workCalls() == 1; }));
+    EXPECT_TRUE(T::waitUntil([&] {
+        return capture->contains(Log::Level::Error, "Stream",
+                                 "Exception in doWork of stream 'throwing work': doWork failed on purpose");
+    }));
+    EXPECT_EQ(s.currentState(), State::Running);
+    // The worker still takes transitions: a hang here would fail the test by its time-out.
+    EXPECT_TRUE(s.stop());
+    s.throwInWork = false;
+    ASSERT_TRUE(s.start());
+    EXPECT_TRUE(T::waitUntil([&] { return s.workCalls() >= 2; })) << "a new start calls doWork again";
+    EXPECT_TRUE(s.close());
+}
+
 TEST(StreamTest, DestroyingAnUnclosedStreamLogsOnce)
 {
     Log::ScopedCapture capture;
