@@ -157,7 +157,7 @@ TEST(PropertiesIOTest, ManyParametersInOneBlockParseInLinearTime)
 {
     std::string text = "big {\n";
     for (int i = 0; i < 200000; ++i)
-        text += "k" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+        text.append("k").append(std::to_string(i)).append(" = ").append(std::to_string(i)).append("\n");
     text += "}\n";
     const auto p = PropertiesIO::loadFromString(text);
     ASSERT_NE(p, nullptr);
