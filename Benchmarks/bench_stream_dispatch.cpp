@@ -61,7 +61,8 @@ double measure(int receivers)
             record->setTimestampArrival(static_cast<std::uint64_t>(i) * 33);  // a steady 30 Hz for the meter
             stream.emit(record);
         }
-        const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+        const double ns =
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, ns / kIterations);
     }
     for (auto& c : connections)

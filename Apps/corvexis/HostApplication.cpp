@@ -4,11 +4,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cctype>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -166,7 +166,9 @@ public:
             std::cout << "Interrupted; closing streams\n";
             QCoreApplication::quit();
         });
-        struct sigaction action{};
+        struct sigaction action
+        {
+        };
         action.sa_handler = onTerminationSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
@@ -181,8 +183,12 @@ public:
 
 private:
     std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction previousInt_{};
-    struct sigaction previousTerm_{};
+    struct sigaction previousInt_
+    {
+    };
+    struct sigaction previousTerm_
+    {
+    };
 };
 
 }  // namespace
@@ -191,7 +197,8 @@ HostApplication::HostApplication() = default;
 
 HostApplication::~HostApplication() = default;
 
-std::vector<std::string> HostApplication::closeMatches(const std::string& wanted, const std::vector<std::string>& known)
+std::vector<std::string> HostApplication::closeMatches(const std::string& wanted,
+                                                       const std::vector<std::string>& known)
 {
     std::vector<std::pair<size_t, std::string>> scored;
     const std::string wantedLower = lower(wanted);
@@ -206,7 +213,8 @@ std::vector<std::string> HostApplication::closeMatches(const std::string& wanted
         if (distance <= limit)
             scored.emplace_back(distance, candidate);
     }
-    std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(scored.begin(), scored.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> result;
     for (size_t i = 0; i < scored.size() && i < 3; ++i)
         result.push_back(scored[i].second);
@@ -246,11 +254,21 @@ int HostApplication::exec(const CommandLine& line)
         return 1;
     int code = 0;
     switch (line.command) {
-    case CommandLine::Command::List: code = list(); break;
-    case CommandLine::Command::Show: code = show(line.algorithmId); break;
-    case CommandLine::Command::Run: code = run(line, line.algorithmId); break;
-    case CommandLine::Command::Demo: code = demo(line); break;
-    case CommandLine::Command::Help: std::cout << CommandLine::usage(); break;
+        case CommandLine::Command::List:
+            code = list();
+            break;
+        case CommandLine::Command::Show:
+            code = show(line.algorithmId);
+            break;
+        case CommandLine::Command::Run:
+            code = run(line, line.algorithmId);
+            break;
+        case CommandLine::Command::Demo:
+            code = demo(line);
+            break;
+        case CommandLine::Command::Help:
+            std::cout << CommandLine::usage();
+            break;
     }
     loader_.reset();
     return code;
@@ -316,8 +334,8 @@ int HostApplication::show(const std::string& wanted)
     } catch (const std::exception& e) {
         return error("creating '" + id + "' threw: " + e.what());
     }
-    std::cout << "Algorithm " << id << "\n  menu path: \"" << descriptor->menuPath << "\"\n  flags: " << descriptor->flags
-              << "\n";
+    std::cout << "Algorithm " << id << "\n  menu path: \"" << descriptor->menuPath
+              << "\"\n  flags: " << descriptor->flags << "\n";
     if (!algorithm) {
         std::cout << "  (it needs input data; it cannot be created from the command line)\n";
         return 0;
@@ -325,8 +343,9 @@ int HostApplication::show(const std::string& wanted)
     std::cout << "Configuration keys:\n";
     printParameters(algorithm->parameters(), "  ");
     if (auto* io = dynamic_cast<StreamIoAlgorithm*>(algorithm.get())) {
-        std::cout << fmt::format("  open   true or false, default \"{}\"  (also read as autoOpen or connect)\n",
-                                 io->opensStream() ? "true" : "false");
+        std::cout << fmt::format(
+            "  open   true or false, default \"{}\"  (also read as autoOpen or connect)\n",
+            io->opensStream() ? "true" : "false");
         std::cout << fmt::format("  start  true or false, default \"{}\"  (also read as autoStart)\n",
                                  io->startsStream() ? "true" : "false");
         if (auto prototype = io->createPrototypeStream()) {
@@ -389,7 +408,8 @@ int HostApplication::demo(const CommandLine& line)
     return run(jobs, line.actions, line.seconds.value_or(kDemoSeconds));
 }
 
-int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::string>& actions, double seconds)
+int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::string>& actions,
+                         double seconds)
 {
     // Every algorithm is created, configured and computed before any watching starts, so the streams of
     // the demo run side by side.
@@ -442,7 +462,8 @@ int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::st
         }
         std::cout << "Computed " << job.id << ": " << r.output.size() << " output item(s)\n";
         for (size_t i = 0; i < r.output.size(); ++i)
-            std::cout << "  " << r.output[i]->name() << " (" << Data::kindString(r.output[i]->kind()) << ")\n";
+            std::cout << "  " << r.output[i]->name() << " (" << Data::kindString(r.output[i]->kind())
+                      << ")\n";
         running.push_back(std::move(r));
     }
     AlgorithmController* controller = running.size() == 1 ? running.front().controller.get() : nullptr;
@@ -463,8 +484,8 @@ int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::st
         if (!known && !watches.empty()) {
             using Request = bool (Stream::*)();
             const std::vector<std::pair<std::string, Request>> requests{
-                {"open", &Stream::open}, {"start", &Stream::start}, {"pause", &Stream::pause},
-                {"resume", &Stream::resume}, {"stop", &Stream::stop}, {"close", &Stream::close}};
+                {"open", &Stream::open},     {"start", &Stream::start}, {"pause", &Stream::pause},
+                {"resume", &Stream::resume}, {"stop", &Stream::stop},   {"close", &Stream::close}};
             for (const auto& [name, request] : requests) {
                 if (name != action)
                     continue;
@@ -487,7 +508,8 @@ int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::st
             std::string list;
             for (const auto& a : available)
                 list += (list.empty() ? "" : ", ") + a;
-            code = error("unknown action '" + action + "' (available: " + (list.empty() ? "none" : list) + ")");
+            code =
+                error("unknown action '" + action + "' (available: " + (list.empty() ? "none" : list) + ")");
             continue;
         }
         std::cout << "Action " << action << ": " << (ok ? "done" : "failed") << "\n";
@@ -525,10 +547,11 @@ int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::st
     }
     closeAll();
     for (const auto& w : watches) {
-        std::cout << fmt::format("Summary {}: {} records, {:.1f} Hz measured, first arrival {}, last arrival {}\n",
-                                 w->stream().name(), w->records(), w->measuredRate(),
-                                 StreamWatch::formatTimestamp(w->firstArrivalMs()),
-                                 StreamWatch::formatTimestamp(w->lastArrivalMs()));
+        std::cout << fmt::format(
+            "Summary {}: {} records, {:.1f} Hz measured, first arrival {}, last arrival {}\n",
+            w->stream().name(), w->records(), w->measuredRate(),
+            StreamWatch::formatTimestamp(w->firstArrivalMs()),
+            StreamWatch::formatTimestamp(w->lastArrivalMs()));
     }
     watches.clear();
     running.clear();

@@ -27,7 +27,8 @@ public:
     int exec(const CommandLine& line);
 
     // Identifiers near `wanted` among `known` (edit distance or containment), best first, at most three.
-    static std::vector<std::string> closeMatches(const std::string& wanted, const std::vector<std::string>& known);
+    static std::vector<std::string> closeMatches(const std::string& wanted,
+                                                 const std::vector<std::string>& known);
 
 private:
     bool loadPlugins(const CommandLine& line);

@@ -82,8 +82,8 @@ std::string StreamWatch::detail() const
     if (!main)
         return "  | main instrument '" + mainId + "' not in the newest record";
     const Eigen::Vector3d p = main->matrix.block<3, 1>(0, 3);
-    return fmt::format("  | main {} at ({:.2f}, {:.2f}, {:.2f}) mm, quality {:.2f}", main->id.name(), p.x(), p.y(),
-                       p.z(), main->quality);
+    return fmt::format("  | main {} at ({:.2f}, {:.2f}, {:.2f}) mm, quality {:.2f}", main->id.name(), p.x(),
+                       p.y(), p.z(), main->quality);
 }
 
 std::string StreamWatch::formatTimestamp(std::uint64_t ms)

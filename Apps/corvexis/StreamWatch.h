@@ -12,8 +12,8 @@ namespace Corvexis {
 class Stream;
 class StreamData;
 
-// Counts the records a stream emits while watched and notes the first and last arrival timestamps, for the host
-// application's status and summary lines. The stream must outlive the watch (or the watch be destroyed
+// Counts the records a stream emits while watched and notes the first and last arrival timestamps, for the
+// host application's status and summary lines. The stream must outlive the watch (or the watch be destroyed
 // first). onRecord runs on the stream's emitting thread; the readers are thread-safe.
 class StreamWatch : public SignalReceiver
 {

@@ -12,7 +12,8 @@ namespace Corvexis {
 class CompoundStreamData
 {
 public:
-    CompoundStreamData(std::shared_ptr<const StreamData> proxy, std::vector<std::shared_ptr<const StreamData>> substreams)
+    CompoundStreamData(std::shared_ptr<const StreamData> proxy,
+                       std::vector<std::shared_ptr<const StreamData>> substreams)
         : proxy_(std::move(proxy)), substreams_(std::move(substreams))
     {
     }

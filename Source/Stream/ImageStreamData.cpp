@@ -12,7 +12,8 @@ constexpr std::string_view kCategory = "ImageStreamData";
 
 void logNullImage()
 {
-    Log::log(Log::Level::Error, kCategory, "Input image is nullptr, not adding it to the ImageStreamData container");
+    Log::log(Log::Level::Error, kCategory,
+             "Input image is nullptr, not adding it to the ImageStreamData container");
 }
 
 }  // namespace
@@ -29,7 +30,8 @@ ImageStreamData::ImageStreamData(Stream* stream, std::unique_ptr<SharedImage>&& 
     image.reset();
 }
 
-ImageStreamData::ImageStreamData(Stream* stream, const std::shared_ptr<SharedImage>& image) : StreamData(stream)
+ImageStreamData::ImageStreamData(Stream* stream, const std::shared_ptr<SharedImage>& image)
+    : StreamData(stream)
 {
     addShallowCopy(image.get());
 }

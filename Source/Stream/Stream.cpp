@@ -59,15 +59,36 @@ const std::array<RequestRule, 6>& requestRules()
          State::Open,
          State::Closed},
         // start
-        {{State::Running}, {State::Starting}, {State::Open, State::Closed}, {}, State::Starting, State::Running,
+        {{State::Running},
+         {State::Starting},
+         {State::Open, State::Closed},
+         {},
+         State::Starting,
+         State::Running,
          State::Open},
         // pause
-        {{State::Paused}, {State::Pausing}, {State::Running}, {}, State::Pausing, State::Paused, State::Running},
+        {{State::Paused},
+         {State::Pausing},
+         {State::Running},
+         {},
+         State::Pausing,
+         State::Paused,
+         State::Running},
         // resume
-        {{State::Running}, {State::Resuming}, {State::Paused}, {}, State::Resuming, State::Running,
+        {{State::Running},
+         {State::Resuming},
+         {State::Paused},
+         {},
+         State::Resuming,
+         State::Running,
          State::Paused},
         // stop
-        {{State::Open, State::Closed}, {State::Stopping}, {State::Running}, {}, State::Stopping, State::Open,
+        {{State::Open, State::Closed},
+         {State::Stopping},
+         {State::Running},
+         {},
+         State::Stopping,
+         State::Open,
          State::Running},
         // close
         {{State::Closed},
@@ -106,7 +127,8 @@ SignalConnection StreamDataRefSignal::connect(std::function<void(const StreamDat
     });
 }
 
-SignalConnection StreamDataRefSignal::connect(SignalReceiver* receiver, std::function<void(const StreamData&)> f)
+SignalConnection StreamDataRefSignal::connect(SignalReceiver* receiver,
+                                              std::function<void(const StreamData&)> f)
 {
     return target_.connect(receiver, [f = std::move(f)](std::shared_ptr<const StreamData> data) {
         if (data)
@@ -135,12 +157,15 @@ Stream::~Stream()
     {
         std::lock_guard lock(stateMutex_);
         switch (state_) {
-            case State::Closed: break;
+            case State::Closed:
+                break;
             case State::Starting:
-                Log::log(Log::Level::Error, kCategory, "Stream destructed while starting; it was probably hanging");
+                Log::log(Log::Level::Error, kCategory,
+                         "Stream destructed while starting; it was probably hanging");
                 break;
             case State::Opening:
-                Log::log(Log::Level::Error, kCategory, "Stream destructed while opening; it was probably hanging");
+                Log::log(Log::Level::Error, kCategory,
+                         "Stream destructed while opening; it was probably hanging");
                 break;
             default:
                 Log::log(Log::Level::Error, kCategory,
@@ -244,12 +269,24 @@ std::shared_future<bool> Stream::request(Request req)
     auto keepState = std::make_shared<bool>(false);
     std::function<bool()> step;
     switch (req) {
-        case Request::Open: step = [this] { return openImpl(); }; break;
-        case Request::Start: step = [this, before, keepState] { return startStep(before, keepState); }; break;
-        case Request::Pause: step = [this] { return pauseImpl(); }; break;
-        case Request::Resume: step = [this] { return resumeImpl(); }; break;
-        case Request::Stop: step = [this] { return stopImpl(); }; break;
-        case Request::Close: step = [this, before, keepState] { return closeStep(before, keepState); }; break;
+        case Request::Open:
+            step = [this] { return openImpl(); };
+            break;
+        case Request::Start:
+            step = [this, before, keepState] { return startStep(before, keepState); };
+            break;
+        case Request::Pause:
+            step = [this] { return pauseImpl(); };
+            break;
+        case Request::Resume:
+            step = [this] { return resumeImpl(); };
+            break;
+        case Request::Stop:
+            step = [this] { return stopImpl(); };
+            break;
+        case Request::Close:
+            step = [this, before, keepState] { return closeStep(before, keepState); };
+            break;
     }
     return beginTransition(lock, std::move(step), rule.transitional, rule.target, rule.fallback,
                            std::move(keepState));
@@ -284,16 +321,16 @@ bool Stream::closeStep(State stateBefore, const std::shared_ptr<bool>& keepState
     return closeImpl();
 }
 
-std::shared_future<bool> Stream::attemptStateChange(std::function<bool()> step, State transitional, State target,
-                                                    State fallback)
+std::shared_future<bool> Stream::attemptStateChange(std::function<bool()> step, State transitional,
+                                                    State target, State fallback)
 {
     std::unique_lock lock(stateMutex_);
     return beginTransition(lock, std::move(step), transitional, target, fallback, nullptr);
 }
 
-std::shared_future<bool> Stream::beginTransition(std::unique_lock<std::mutex>& lock, std::function<bool()> step,
-                                                 State transitional, State target, State fallback,
-                                                 std::shared_ptr<bool> stepKeepsState)
+std::shared_future<bool> Stream::beginTransition(std::unique_lock<std::mutex>& lock,
+                                                 std::function<bool()> step, State transitional, State target,
+                                                 State fallback, std::shared_ptr<bool> stepKeepsState)
 {
     auto promise = std::make_shared<std::promise<bool>>();
     std::shared_future<bool> future = promise->get_future().share();
@@ -402,8 +439,8 @@ double Stream::updateRate() const
 
 std::string Stream::stateToString(State state)
 {
-    static constexpr std::array<const char*, 10> kNames = {"Closed",   "Opening", "Open",     "Starting",
-                                                           "Running",  "Pausing", "Paused",   "Resuming",
+    static constexpr std::array<const char*, 10> kNames = {"Closed",   "Opening", "Open",   "Starting",
+                                                           "Running",  "Pausing", "Paused", "Resuming",
                                                            "Stopping", "Closing"};
     const auto index = static_cast<size_t>(state);
     return index < kNames.size() ? kNames[index] : "Unknown";
@@ -431,10 +468,12 @@ Stream::ThreadingMode Stream::threadingMode() const
     baseSupportsAsyncCalled_ = false;
     const bool answer = supportsAsyncOperation();
     if (!baseSupportsAsyncCalled_) {
-        Log::log(Log::Level::Warning, kCategory,
-                 std::string("Stream uses deprecated method 'supportsAsyncOperation' (") + (answer ? "true" : "false") +
-                     ") that does not have any effect. The ThreadingMode should be used instead to explicitly "
-                     "specify if the stream runs a worker thread.");
+        Log::log(
+            Log::Level::Warning, kCategory,
+            std::string("Stream uses deprecated method 'supportsAsyncOperation' (") +
+                (answer ? "true" : "false") +
+                ") that does not have any effect. The ThreadingMode should be used instead to explicitly "
+                "specify if the stream runs a worker thread.");
     }
     return ThreadingMode::WorkerThread;
 }
@@ -503,7 +542,8 @@ void Stream::workLoop(Threading::StoppableThread& thread)
         } catch (const std::exception& e) {
             // The worker must survive: it still has to run the transitions that stop and close the stream.
             // The stream stays Running but idle, as if doWork had returned no value.
-            Log::log(Log::Level::Error, kCategory, "Exception in doWork of stream '" + name() + "': " + e.what());
+            Log::log(Log::Level::Error, kCategory,
+                     "Exception in doWork of stream '" + name() + "': " + e.what());
             workContinuation_.reset();
         }
         if (GL::ContextManager::hasCurrent())

@@ -118,9 +118,9 @@ public:
     // stop() && close() && open() && start(), stopping at the first false. Thread-safe.
     bool restart();
 
-    State currentState() const;                              // thread-safe
+    State currentState() const;                                 // thread-safe
     bool isStateOneOf(const std::vector<State>& states) const;  // thread-safe; false for an empty list
-    double updateRate() const;                               // records per second; thread-safe
+    double updateRate() const;                                  // records per second; thread-safe
     static std::string stateToString(State state);
 
     // Data slots.
@@ -167,8 +167,8 @@ protected:
     void changeState(State newState);
 
     // The engine behind the six requests. Thread-safe.
-    std::shared_future<bool> attemptStateChange(std::function<bool()> step, State transitional,
-                                                State target, State fallback);
+    std::shared_future<bool> attemptStateChange(std::function<bool()> step, State transitional, State target,
+                                                State fallback);
 
 private:
     enum class Request : int

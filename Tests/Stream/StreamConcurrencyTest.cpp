@@ -25,13 +25,13 @@ const std::set<std::pair<State, State>>& legalTransitions()
 {
     using S = State;
     static const std::set<std::pair<S, S>> legal = {
-        {S::Closed, S::Opening},  {S::Opening, S::Open},     {S::Opening, S::Closed},
-        {S::Open, S::Starting},   {S::Closed, S::Starting},  {S::Starting, S::Running},
-        {S::Starting, S::Open},   {S::Running, S::Pausing},  {S::Pausing, S::Paused},
-        {S::Pausing, S::Running}, {S::Paused, S::Resuming},  {S::Resuming, S::Running},
-        {S::Resuming, S::Paused}, {S::Running, S::Stopping}, {S::Stopping, S::Open},
-        {S::Stopping, S::Running}, {S::Paused, S::Closing},  {S::Running, S::Closing},
-        {S::Open, S::Closing},    {S::Closing, S::Closed},   {S::Closing, S::Open},
+        {S::Closed, S::Opening},   {S::Opening, S::Open},     {S::Opening, S::Closed},
+        {S::Open, S::Starting},    {S::Closed, S::Starting},  {S::Starting, S::Running},
+        {S::Starting, S::Open},    {S::Running, S::Pausing},  {S::Pausing, S::Paused},
+        {S::Pausing, S::Running},  {S::Paused, S::Resuming},  {S::Resuming, S::Running},
+        {S::Resuming, S::Paused},  {S::Running, S::Stopping}, {S::Stopping, S::Open},
+        {S::Stopping, S::Running}, {S::Paused, S::Closing},   {S::Running, S::Closing},
+        {S::Open, S::Closing},     {S::Closing, S::Closed},   {S::Closing, S::Open},
         {S::Starting, S::Opening}, {S::Opening, S::Starting}, {S::Closing, S::Stopping},
         {S::Stopping, S::Closing},
     };
@@ -61,7 +61,8 @@ TEST(StreamConcurrencyTest, RandomRequestsFromManyThreadsKeepTheStateMachineLega
             ++changes;
             if (!legalTransitions().count({c.oldState, c.newState})) {
                 std::lock_guard lock(illegalMutex);
-                illegal.push_back(Stream::stateToString(c.oldState) + "->" + Stream::stateToString(c.newState));
+                illegal.push_back(Stream::stateToString(c.oldState) + "->" +
+                                  Stream::stateToString(c.newState));
             }
         }));
         streams.push_back(std::move(s));
@@ -81,13 +82,27 @@ TEST(StreamConcurrencyTest, RandomRequestsFromManyThreadsKeepTheStateMachineLega
                 s.startResult = !fail;
                 s.stopResult = !(fail && rng() % 2);
                 switch (rng() % 7) {
-                    case 0: futures.push_back(s.openAsync()); break;
-                    case 1: futures.push_back(s.startAsync()); break;
-                    case 2: futures.push_back(s.pauseAsync()); break;
-                    case 3: futures.push_back(s.resumeAsync()); break;
-                    case 4: futures.push_back(s.stopAsync()); break;
-                    case 5: futures.push_back(s.closeAsync()); break;
-                    case 6: s.describe(); break;
+                    case 0:
+                        futures.push_back(s.openAsync());
+                        break;
+                    case 1:
+                        futures.push_back(s.startAsync());
+                        break;
+                    case 2:
+                        futures.push_back(s.pauseAsync());
+                        break;
+                    case 3:
+                        futures.push_back(s.resumeAsync());
+                        break;
+                    case 4:
+                        futures.push_back(s.stopAsync());
+                        break;
+                    case 5:
+                        futures.push_back(s.closeAsync());
+                        break;
+                    case 6:
+                        s.describe();
+                        break;
                 }
                 ++requests;
                 if (futures.size() > 16) {

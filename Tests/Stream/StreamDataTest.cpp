@@ -141,7 +141,8 @@ TEST(StreamDataTest, ImageRecordFromNullOrMemImageOrSet)
     ImageStreamData fromMem(nullptr, mem.get());
     ASSERT_EQ(fromMem.size(), 1u);
     static_cast<std::uint16_t*>(mem->data())[0] = 1;
-    EXPECT_EQ(static_cast<const std::uint16_t*>(fromMem.images()[0]->mem()->data())[0], 4000) << "a deep copy";
+    EXPECT_EQ(static_cast<const std::uint16_t*>(fromMem.images()[0]->mem()->data())[0], 4000)
+        << "a deep copy";
 
     SharedImageSet set;
     set.add(memoryImage(3, 3, 3), 10.0);
@@ -159,8 +160,10 @@ TEST(StreamDataTest, ByReferenceSignalClonesIntoTheSharedSignal)
     T::ScriptedStream stream("ref", Stream::ThreadingMode::NoWorkerThread);
     std::uint64_t seenByRef = 0;
     std::shared_ptr<const StreamData> seenShared;
-    auto byRef = stream.signalStreamDataRef.connect([&](const StreamData& d) { seenByRef = d.timestampArrival(); });
-    auto shared = stream.signalStreamData.connect([&](std::shared_ptr<const StreamData> d) { seenShared = d; });
+    auto byRef =
+        stream.signalStreamDataRef.connect([&](const StreamData& d) { seenByRef = d.timestampArrival(); });
+    auto shared =
+        stream.signalStreamData.connect([&](std::shared_ptr<const StreamData> d) { seenShared = d; });
     T::PlainRecord record(&stream);
     record.setTimestampArrival(std::uint64_t{77});
     stream.signalStreamDataRef.emitSignal(record);

@@ -75,12 +75,18 @@ enum class Req
 bool issue(Stream& s, Req r)
 {
     switch (r) {
-        case Req::Open: return s.open();
-        case Req::Start: return s.start();
-        case Req::Pause: return s.pause();
-        case Req::Resume: return s.resume();
-        case Req::Stop: return s.stop();
-        case Req::Close: return s.close();
+        case Req::Open:
+            return s.open();
+        case Req::Start:
+            return s.start();
+        case Req::Pause:
+            return s.pause();
+        case Req::Resume:
+            return s.resume();
+        case Req::Stop:
+            return s.stop();
+        case Req::Close:
+            return s.close();
     }
     return false;
 }
@@ -88,15 +94,21 @@ bool issue(Stream& s, Req r)
 void bringTo(T::ScriptedStream& s, State target)
 {
     switch (target) {
-        case State::Closed: break;
-        case State::Open: ASSERT_TRUE(s.open()); break;
-        case State::Running: ASSERT_TRUE(s.start()); break;
+        case State::Closed:
+            break;
+        case State::Open:
+            ASSERT_TRUE(s.open());
+            break;
+        case State::Running:
+            ASSERT_TRUE(s.start());
+            break;
         case State::Paused:
             s.pauseResult = true;
             ASSERT_TRUE(s.start());
             ASSERT_TRUE(s.pause());
             break;
-        default: FAIL() << "not a stable state";
+        default:
+            FAIL() << "not a stable state";
     }
     ASSERT_EQ(s.currentState(), target);
 }
@@ -201,10 +213,11 @@ TEST_P(StreamTableTest, EveryRequestFromEveryStableState)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StreamTableTest,
-                         ::testing::Values(Stream::ThreadingMode::WorkerThread, Stream::ThreadingMode::NoWorkerThread),
+                         ::testing::Values(Stream::ThreadingMode::WorkerThread,
+                                           Stream::ThreadingMode::NoWorkerThread),
                          [](const auto& paramInfo) {
                              return paramInfo.param == Stream::ThreadingMode::WorkerThread ? "WorkerThread"
-                                                                                      : "NoWorkerThread";
+                                                                                           : "NoWorkerThread";
                          });
 
 TEST(StreamTest, HooksRunOnTheWorkerThreadOrOnTheRequester)
@@ -272,7 +285,8 @@ TEST(StreamTest, HookThrowingOnTheWorkerLeavesTheTransitionalState)
         EXPECT_EQ(s.openCalls(), 1);
         EXPECT_TRUE(capture->containsFragment(Log::Level::Error, "Stream", "open failed on purpose"));
     }
-    EXPECT_EQ(capture->count(Log::Level::Error, "Stream", "Stream destructed while opening; it was probably hanging"),
+    EXPECT_EQ(capture->count(Log::Level::Error, "Stream",
+                             "Stream destructed while opening; it was probably hanging"),
               1u);
 }
 
@@ -285,7 +299,8 @@ TEST(StreamTest, HookThrowingWithoutWorkerReachesTheRequester)
         EXPECT_THROW(s.open(), std::runtime_error);
         EXPECT_EQ(s.currentState(), State::Opening);
     }
-    EXPECT_EQ(capture->count(Log::Level::Error, "Stream", "Stream destructed while opening; it was probably hanging"),
+    EXPECT_EQ(capture->count(Log::Level::Error, "Stream",
+                             "Stream destructed while opening; it was probably hanging"),
               1u);
 }
 
@@ -317,10 +332,11 @@ TEST(StreamTest, DestroyingAnUnclosedStreamLogsOnce)
         s.closeOnDestruction = false;
         ASSERT_TRUE(s.start());
     }
-    EXPECT_EQ(capture->count(Log::Level::Error, "Stream",
-                             "Stream not closed while destructing; did you forget to call YOURSTREAM::close() in "
-                             "the destructor?"),
-              1u);
+    EXPECT_EQ(
+        capture->count(Log::Level::Error, "Stream",
+                       "Stream not closed while destructing; did you forget to call YOURSTREAM::close() in "
+                       "the destructor?"),
+        1u);
     EXPECT_TRUE(capture->contains(Log::Level::Debug, "Stream", "Stopping stream worker thread"));
 }
 
@@ -329,10 +345,11 @@ TEST(StreamTest, DeprecatedAsyncOverrideIsReported)
     Log::ScopedCapture capture;
     T::LegacyAsyncStream s;
     EXPECT_EQ(s.Stream::threadingMode(), Stream::ThreadingMode::WorkerThread);
-    EXPECT_TRUE(capture->contains(Log::Level::Warning, "Stream",
-                                  "Stream uses deprecated method 'supportsAsyncOperation' (false) that does not "
-                                  "have any effect. The ThreadingMode should be used instead to explicitly specify "
-                                  "if the stream runs a worker thread."));
+    EXPECT_TRUE(
+        capture->contains(Log::Level::Warning, "Stream",
+                          "Stream uses deprecated method 'supportsAsyncOperation' (false) that does not "
+                          "have any effect. The ThreadingMode should be used instead to explicitly specify "
+                          "if the stream runs a worker thread."));
     T::ScriptedStream plain("plain", Stream::ThreadingMode::WorkerThread);
     capture.sink().clear();
     plain.Stream::threadingMode();
@@ -360,7 +377,9 @@ TEST(StreamTest, DoWorkPacing)
     // No nextCall: called again at once, many times.
     {
         T::ScriptedStream s("busy", Stream::ThreadingMode::WorkerThread);
-        s.continuation = [](int) { return std::optional<Stream::WorkContinuation>{Stream::WorkContinuation{}}; };
+        s.continuation = [](int) {
+            return std::optional<Stream::WorkContinuation>{Stream::WorkContinuation{}};
+        };
         ASSERT_TRUE(s.start());
         EXPECT_TRUE(T::waitUntil([&] { return s.workCalls() >= 100; }));
         EXPECT_TRUE(s.close());
@@ -379,7 +398,8 @@ TEST(StreamTest, DoWorkPacing)
     {
         T::ScriptedStream s("paced", Stream::ThreadingMode::WorkerThread);
         s.continuation = [](int) {
-            const auto next = std::chrono::time_point_cast<Stream::Ticks>(std::chrono::system_clock::now() + 20ms);
+            const auto next =
+                std::chrono::time_point_cast<Stream::Ticks>(std::chrono::system_clock::now() + 20ms);
             return std::optional<Stream::WorkContinuation>{Stream::WorkContinuation{next}};
         };
         ASSERT_TRUE(s.start());
@@ -431,8 +451,9 @@ TEST(StreamTest, RestartRunsTheFourRequests)
     ASSERT_TRUE(s.start());
     StateRecorder recorder(s);
     EXPECT_TRUE(s.restart());
-    EXPECT_EQ(recorder.newStates(), (std::vector<State>{State::Stopping, State::Open, State::Closing, State::Closed,
-                                                        State::Opening, State::Open, State::Starting, State::Running}));
+    EXPECT_EQ(recorder.newStates(),
+              (std::vector<State>{State::Stopping, State::Open, State::Closing, State::Closed, State::Opening,
+                                  State::Open, State::Starting, State::Running}));
     s.pauseResult = true;
     ASSERT_TRUE(s.pause());
     EXPECT_FALSE(s.restart()) << "a paused stream cannot be stopped";
@@ -441,7 +462,7 @@ TEST(StreamTest, RestartRunsTheFourRequests)
 
 TEST(StreamTest, StateNamesAndHelpers)
 {
-    const char* names[] = {"Closed",  "Opening", "Open",   "Starting", "Running",
+    const char* names[] = {"Closed",  "Opening", "Open",     "Starting", "Running",
                            "Pausing", "Paused",  "Resuming", "Stopping", "Closing"};
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(Stream::stateToString(static_cast<State>(i)), names[i]);

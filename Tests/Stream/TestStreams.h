@@ -42,7 +42,8 @@ public:
 
     std::atomic<bool> openResult{true}, startResult{true}, pauseResult{false}, resumeResult{true},
         stopResult{true}, closeResult{true};
-    std::atomic<bool> throwInOpen{false}, throwInWork{false}, blockOpen{false}, workWhilePaused{false}, closeOnDestruction{true};
+    std::atomic<bool> throwInOpen{false}, throwInWork{false}, blockOpen{false}, workWhilePaused{false},
+        closeOnDestruction{true};
     // Answer of the i-th doWork call; by default "again in 5 ms".
     std::function<std::optional<WorkContinuation>(int)> continuation = [](int) {
         const auto next = std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now() +

@@ -27,7 +27,7 @@ Level levelFromEnvironment()
     if (text.size() == 1 && text[0] >= '0' && text[0] <= '4')
         return static_cast<Level>(text[0] - '0');
     static constexpr std::pair<std::string_view, Level> kNames[] = {
-        {"trace", Level::Trace}, {"debug", Level::Debug},     {"info", Level::Info},
+        {"trace", Level::Trace},     {"debug", Level::Debug},  {"info", Level::Info},
         {"warning", Level::Warning}, {"warn", Level::Warning}, {"error", Level::Error}};
     for (const auto& [name, lvl] : kNames)
         if (text == name)
@@ -59,11 +59,16 @@ Registry& registry()
 std::string_view levelName(Level level)
 {
     switch (level) {
-        case Level::Trace: return "TRACE";
-        case Level::Debug: return "DEBUG";
-        case Level::Info: return "INFO";
-        case Level::Warning: return "WARN";
-        case Level::Error: return "ERROR";
+        case Level::Trace:
+            return "TRACE";
+        case Level::Debug:
+            return "DEBUG";
+        case Level::Info:
+            return "INFO";
+        case Level::Warning:
+            return "WARN";
+        case Level::Error:
+            return "ERROR";
     }
     return "?";
 }
