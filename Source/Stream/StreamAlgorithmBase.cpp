@@ -1,50 +1,9 @@
 #include "Stream/StreamAlgorithmBase.h"
 
-#include "Host/Core/DataComponentBase.h"
+#include "Host/Core/DataDeletionWatch.h"
 #include "Stream/Stream.h"
 
 namespace Corvexis {
-
-// The algorithm side of the tie between an algorithm and the stream it handed over. The lock makes the
-// algorithm's destruction and the stream's destruction (possibly on two threads) exclude each other.
-struct StreamAlgorithmBase::DestructionLink
-{
-    std::mutex mutex;
-    // guarded by mutex
-    StreamAlgorithmBase* algorithm = nullptr;
-};
-
-namespace {
-
-// Attached to a handed-over stream: a data component is destroyed with its data item, which is the
-// only notice a stream gives of its end. Copies (clones) are inert.
-class StreamDestructionNotifier : public DataComponentBase
-{
-public:
-    explicit StreamDestructionNotifier(std::shared_ptr<StreamAlgorithmBase::DestructionLink> link)
-        : link_(std::move(link))
-    {
-    }
-    ~StreamDestructionNotifier() override
-    {
-        if (!link_)
-            return;
-        std::lock_guard lock(link_->mutex);
-        if (link_->algorithm != nullptr)
-            link_->algorithm->resetStream();
-        link_->algorithm = nullptr;
-    }
-    std::unique_ptr<DataComponentBase> clone() const override
-    {
-        return std::make_unique<StreamDestructionNotifier>(nullptr);
-    }
-    std::string id() const override { return "StreamDestructionNotifier"; }
-
-private:
-    std::shared_ptr<StreamAlgorithmBase::DestructionLink> link_;
-};
-
-}  // namespace
 
 StreamAlgorithmBase::StreamAlgorithmBase() = default;
 
@@ -56,15 +15,13 @@ StreamAlgorithmBase::~StreamAlgorithmBase()
 
 void StreamAlgorithmBase::detachLink()
 {
-    std::shared_ptr<DestructionLink> link;
+    std::unique_ptr<DataDeletionWatch> watch;
     {
         std::lock_guard lock(mutex_);
-        link = std::move(link_);
+        watch = std::move(watch_);
     }
-    if (link) {
-        std::lock_guard lock(link->mutex);
-        link->algorithm = nullptr;
-    }
+    // Outside mutex_: the destruction waits for a running resetStream(), which may take it.
+    watch.reset();
 }
 
 OwningDataList StreamAlgorithmBase::takeOutput()
@@ -77,13 +34,11 @@ OwningDataList StreamAlgorithmBase::takeOutput()
     std::unique_ptr<Stream> produced = releaseStream();
     if (!produced)
         return {};
-    auto link = std::make_shared<DestructionLink>();
-    link->algorithm = this;
-    produced->components().add(std::make_unique<StreamDestructionNotifier>(link));
+    auto watch = std::make_unique<DataDeletionWatch>(*produced, [this] { resetStream(); });
     {
         std::lock_guard lock(mutex_);
         outputTaken_ = true;
-        link_ = std::move(link);
+        watch_ = std::move(watch);
     }
     return OwningDataList(std::move(produced));
 }

@@ -9,6 +9,7 @@
 namespace Corvexis {
 
 class Data;
+class DataDeletionWatch;
 class Stream;
 
 // Base of every algorithm that produces a stream. takeOutput hands the stream to the host once; from
@@ -35,9 +36,6 @@ public:
 
     bool isOutputTaken() const;
 
-    // Implementation detail shared with the component that watches a handed-over stream.
-    struct DestructionLink;
-
 protected:
     // Hands over ownership of the produced stream for takeOutput; null when there is none.
     virtual std::unique_ptr<Stream> releaseStream() = 0;
@@ -49,12 +47,11 @@ protected:
     void detachLink();
 
 private:
-
     mutable std::mutex mutex_;
     // guarded by mutex_
     bool outputTaken_ = false;
-    // Shared with a component attached to the handed-over stream; cleared when this algorithm goes.
-    std::shared_ptr<DestructionLink> link_;
+    // Watches the handed-over stream; destroyed (outside mutex_) when this algorithm forgets it.
+    std::unique_ptr<DataDeletionWatch> watch_;
 };
 
 }  // namespace Corvexis

@@ -2,15 +2,31 @@
 
 #include <limits>
 
+#include "Host/Core/DataDeletionWatch.h"
+
 #include "Stream/Stream.h"
 #include "Stream/StreamData.h"
 
 namespace Corvexis {
 
-SynchronousConsumer::SynchronousConsumer(Stream& stream) : stream_(&stream) {}
+SynchronousConsumer::SynchronousConsumer(Stream& stream) : stream_(&stream)
+{
+    streamWatch_ = std::make_unique<DataDeletionWatch>(stream, [this] {
+        // The stream's signal went with it; only the state is left to clear.
+        {
+            std::lock_guard lock(mutex_);
+            stream_ = nullptr;
+            connected_ = false;
+            connection_ = {};
+            latest_.reset();
+        }
+        arrived_.notify_all();
+    });
+}
 
 SynchronousConsumer::~SynchronousConsumer()
 {
+    streamWatch_.reset();
     disconnectAll();
     disconnect();
 }

@@ -10,14 +10,15 @@
 
 namespace Corvexis {
 
+class DataDeletionWatch;
 class Stream;
 class StreamData;
 
 // Lets one or more threads wait for the next record of a stream. Records arrive on the emitting thread;
 // only the newest one not yet handed out is kept, so a waiter sees the latest record, never a backlog.
 //
-// The stream is borrowed: it must outlive the consumer, or the consumer must be disconnected before the
-// stream goes away.
+// The stream is borrowed. When it is destroyed first the consumer disconnects itself, waking every
+// waiter with Disconnected, and cannot connect again.
 class SynchronousConsumer : public SignalReceiver
 {
 public:
@@ -57,14 +58,16 @@ private:
     // Emitting thread.
     void onStreamData(const std::shared_ptr<const StreamData>& data);
 
-    Stream* const stream_;
-
     mutable std::mutex mutex_;
     std::condition_variable arrived_;  // latest_ set, or connected_ cleared
     // guarded by mutex_
+    Stream* stream_;  // null once the stream was destroyed
     bool connected_ = false;
     SignalConnection connection_;
     std::shared_ptr<const StreamData> latest_;
+
+    // Notices the stream's destruction; destroyed first, outside mutex_.
+    std::unique_ptr<DataDeletionWatch> streamWatch_;
 };
 
 }  // namespace Corvexis

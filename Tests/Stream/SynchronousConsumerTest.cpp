@@ -106,6 +106,25 @@ TEST_F(SynchronousConsumerTest, DisconnectReleasesWaitersWithoutTimeout)
     EXPECT_EQ(waiter.get().status, Status::Disconnected);
 }
 
+TEST(SynchronousConsumer, DestroyedStreamReleasesWaitersAndStaysDisconnected)
+{
+    auto stream =
+        std::make_unique<Corvexis::Test::ScriptedStream>("doomed", Stream::ThreadingMode::NoWorkerThread);
+    SynchronousConsumer consumer(*stream);
+    consumer.connect();
+    std::atomic<bool> entered{false};
+    auto waiter = std::async(std::launch::async, [&] {
+        entered = true;
+        return consumer.waitForData();
+    });
+    ASSERT_TRUE(Corvexis::Test::waitUntil([&] { return entered.load(); }));
+    stream.reset();
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waiter.get().status, Status::Disconnected);
+    consumer.connect();
+    EXPECT_FALSE(consumer.isConnected());
+}
+
 TEST_F(SynchronousConsumerTest, HugeTimeoutIsClampedNotOverflowed)
 {
     SynchronousConsumer consumer(stream);
