@@ -552,6 +552,8 @@ int HostApplication::run(const std::vector<Job>& jobs, const std::vector<std::st
             w->stream().name(), w->records(), w->measuredRate(),
             StreamWatch::formatTimestamp(w->firstArrivalMs()),
             StreamWatch::formatTimestamp(w->lastArrivalMs()));
+        if (const std::string perRecord = w->summaryDetail(); !perRecord.empty())
+            std::cout << perRecord << "\n";
     }
     watches.clear();
     running.clear();

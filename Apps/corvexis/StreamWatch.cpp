@@ -1,9 +1,12 @@
 #include "Apps/corvexis/StreamWatch.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include <fmt/format.h>
 
+#include "Stream/PolyDataStream.h"
+#include "Stream/PolyDataStreamData.h"
 #include "Stream/Stream.h"
 #include "Stream/StreamData.h"
 #include "Stream/TrackingStream.h"
@@ -19,11 +22,21 @@ void StreamWatch::start()
         if (!record)
             return;
         const std::uint64_t arrival = record->timestampArrival();
+        const auto* poly = dynamic_cast<const PolyDataStreamData*>(record.get());
+        const std::size_t meshes = poly != nullptr ? poly->meshes().size() : 0;
+        const std::size_t clouds = poly != nullptr ? poly->pointClouds().size() : 0;
         std::lock_guard lock(mutex_);
         if (records_ == 0)
             firstArrivalMs_ = arrival;
         lastArrivalMs_ = arrival;
         ++records_;
+        if (poly != nullptr) {
+            const bool first = polyRecords_++ == 0;
+            minMeshes_ = first ? meshes : std::min(minMeshes_, meshes);
+            maxMeshes_ = first ? meshes : std::max(maxMeshes_, meshes);
+            minClouds_ = first ? clouds : std::min(minClouds_, clouds);
+            maxClouds_ = first ? clouds : std::max(maxClouds_, clouds);
+        }
         latest_ = std::move(record);
     });
 }
@@ -66,14 +79,21 @@ double StreamWatch::measuredRate() const
 
 std::string StreamWatch::detail() const
 {
-    const auto* tracking = dynamic_cast<const TrackingStream*>(&stream_);
-    if (tracking == nullptr)
-        return {};
     std::shared_ptr<const StreamData> latest;
     {
         std::lock_guard lock(mutex_);
         latest = latest_;
     }
+    if (dynamic_cast<const PolyDataStream*>(&stream_) != nullptr) {
+        const auto* poly = dynamic_cast<const PolyDataStreamData*>(latest.get());
+        if (poly == nullptr)
+            return "  | no poly data yet";
+        return fmt::format("  | meshes {}, point clouds {}", poly->meshes().size(),
+                           poly->pointClouds().size());
+    }
+    const auto* tracking = dynamic_cast<const TrackingStream*>(&stream_);
+    if (tracking == nullptr)
+        return {};
     const auto* record = dynamic_cast<const TrackingStreamData*>(latest.get());
     if (record == nullptr)
         return "  | no poses yet";
@@ -84,6 +104,18 @@ std::string StreamWatch::detail() const
     const Eigen::Vector3d p = main->matrix.block<3, 1>(0, 3);
     return fmt::format("  | main {} at ({:.2f}, {:.2f}, {:.2f}) mm, quality {:.2f}", main->id.name(), p.x(),
                        p.y(), p.z(), main->quality);
+}
+
+std::string StreamWatch::summaryDetail() const
+{
+    std::lock_guard lock(mutex_);
+    if (polyRecords_ == 0)
+        return {};
+    const auto range = [](std::size_t low, std::size_t high) {
+        return low == high ? fmt::format("{}", low) : fmt::format("{} to {}", low, high);
+    };
+    return "  per record: meshes " + range(minMeshes_, maxMeshes_) + ", point clouds " +
+           range(minClouds_, maxClouds_);
 }
 
 std::string StreamWatch::formatTimestamp(std::uint64_t ms)

@@ -1,5 +1,7 @@
 #include "Stream/PolyDataStreamData.h"
 
+#include "Stream/PolyDataStream.h"
+
 namespace Corvexis {
 
 PolyDataStreamData::PolyDataStreamData(Stream* stream) : StreamData(stream) {}
@@ -11,6 +13,11 @@ PolyDataStreamData::~PolyDataStreamData() = default;
 std::unique_ptr<StreamData> PolyDataStreamData::clone() const
 {
     return std::make_unique<PolyDataStreamData>(*this);
+}
+
+PolyDataStream* PolyDataStreamData::polyDataStream() const
+{
+    return dynamic_cast<PolyDataStream*>(stream());
 }
 
 }  // namespace Corvexis

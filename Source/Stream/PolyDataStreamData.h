@@ -10,9 +10,10 @@ namespace Corvexis {
 
 class Mesh;
 class PointCloud;
+class PolyDataStream;
 
-// A record of meshes and point clouds. The geometry is immutable and shared between copies.
-// Caller synchronises while building; read-only once emitted.
+// A record of meshes and point clouds. The geometry is immutable and shared between copies; the record
+// does not own its stream. Caller synchronises while building; read-only once emitted.
 class PolyDataStreamData : public StreamData
 {
 public:
@@ -21,6 +22,9 @@ public:
     ~PolyDataStreamData() override;
 
     std::unique_ptr<StreamData> clone() const override;
+
+    // The producing stream as a poly-data stream, or null (no stream, or another kind).
+    PolyDataStream* polyDataStream() const;
 
     virtual std::string name() const { return name_; }
     // Copies of the vectors, sharing the geometry.

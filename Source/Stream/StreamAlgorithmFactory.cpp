@@ -1,8 +1,12 @@
 #include "Stream/StreamAlgorithmFactory.h"
 
+#include "Stream/CreateStreamAlgorithm.h"
 #include "Stream/CreateStreamIoAlgorithm.h"
 #include "Stream/FakeImageStream.h"
+#include "Stream/FakePolyDataStream.h"
+#include "Stream/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/FakeTrackingStream.h"
+#include "Stream/StreamForwarder.h"
 
 namespace Corvexis {
 
@@ -10,10 +14,15 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
 {
     // The table, in registration order. Identifier, menu path and flags of each entry are fixed: hosts
     // and saved workspaces refer to them.
+    registerAlgorithm<StreamForwarder>("StreamForwarder", "Streaming;Forward to OutStream");
     registerAlgorithm<CreateStreamIoAlgorithm<FakeImageStream, true, true>>("CreateStreamIoFakeImage",
-                                                                           "IO;Streaming;Fake Image Stream");
-    registerAlgorithm<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>("CreateStreamIoFakeTracking",
-                                                                              "IO;Streaming;Fake Tracking Stream");
+                                                                            "IO;Streaming;Fake Image Stream");
+    registerAlgorithm<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
+        "CreateStreamIoFakeTracking", "IO;Streaming;Fake Tracking Stream");
+    registerAlgorithm<FakePolyDataStreamIoAlgorithm>("CreateStreamIoFakePolyData",
+                                                     "IO;Streaming;Fake PolyData Stream");
+    registerAlgorithm<CreateStreamAlgorithm<FakePolyDataStream>>("CreateFakePolyDataStream",
+                                                                 "Streaming; Fake PolyData Stream");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;

@@ -1,10 +1,17 @@
 #include "Stream/StreamAlgorithmControllerFactory.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
+#include "Host/Core/MeshCreator.h"
+#include "Stream/CreateStreamAlgorithm.h"
 #include "Stream/CreateStreamIoAlgorithm.h"
 #include "Stream/FakeImageStream.h"
+#include "Stream/FakePolyDataStream.h"
+#include "Stream/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/StreamControllerBase.h"
+#include "Stream/StreamForwarder.h"
 #include "Stream/TestStreams.h"
 
 namespace Corvexis {
@@ -53,9 +60,17 @@ TEST(StreamAlgorithmControllerFactoryTest, RegistersTheControllerOnlyMenuEntries
 TEST(StreamAlgorithmControllerFactoryTest, TableRowsOfBuiltAlgorithms)
 {
     StreamAlgorithmControllerFactory factory;
-    ASSERT_FALSE(factory.rows().empty());
-    EXPECT_EQ(factory.rows()[0].algorithmType, "CreateStreamIoAlgorithm<FakeImageStream>");
-    EXPECT_EQ(factory.rows()[0].controllerType, "FakeImageStreamController");
+    // The rows of the algorithms built so far, in the table's matching order.
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const auto& row : factory.rows())
+        rows.emplace_back(row.algorithmType, row.controllerType);
+    EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{
+                        {"StreamForwarder", "DefaultAlgorithmController"},
+                        {"CreateStreamIoAlgorithm<FakeTrackingStream>", "FakeTrackingStreamController"},
+                        {"CreateStreamIoAlgorithm<FakeImageStream>", "FakeImageStreamController"},
+                        {"FakePolyDataStreamIoAlgorithm", "StreamControllerBase"},
+                        {"CreateStreamAlgorithm<FakePolyDataStream>", "StreamControllerBase"},
+                    }));
     CreateStreamIoAlgorithm<FakeImageStream, true, true> fakeImage;
     auto controller = factory.create(&fakeImage);
     ASSERT_TRUE(controller);
@@ -63,6 +78,32 @@ TEST(StreamAlgorithmControllerFactoryTest, TableRowsOfBuiltAlgorithms)
     // Another instantiation of the template is another type.
     CreateStreamIoAlgorithm<PlainStream, true, true> plain;
     EXPECT_FALSE(factory.create(&plain));
+}
+
+TEST(StreamAlgorithmControllerFactoryTest, PolyDataAlgorithmsGetTheStreamControllerWithTheirActions)
+{
+    StreamAlgorithmControllerFactory factory;
+    // The stream requests first, then the algorithm's own actions.
+    FakePolyDataStreamIoAlgorithm ioAlgorithm;
+    auto controller = factory.create(&ioAlgorithm);
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(controller->controllerName(), "StreamControllerBase");
+    std::vector<std::string> ids;
+    for (const auto& a : controller->actions())
+        ids.push_back(a.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"open", "start", "pause", "resume", "stop", "close", "addMesh",
+                                             "addPointCloud", "removeMesh", "removePointCloud"}));
+
+    auto mesh = MeshCreator::createSphere(1.0, 0);
+    StreamForwarder forwarder(nullptr, nullptr);
+    controller = factory.create(&forwarder);
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(controller->controllerName(), "DefaultAlgorithmController");
+
+    CreateStreamAlgorithm<FakePolyDataStream> fromData(DataList{mesh.get()});
+    controller = factory.create(&fromData);
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(controller->controllerName(), "StreamControllerBase");
 }
 
 TEST(StreamAlgorithmControllerFactoryTest, FirstMatchingRowDecidesByDynamicType)

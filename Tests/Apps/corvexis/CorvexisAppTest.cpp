@@ -217,5 +217,39 @@ TEST(CorvexisAppTest, TrackingRunTakesTheShippedDevicesAndShowsTheMainInstrument
     EXPECT_GT(summaryRecords(r.output, "Fake Tracking Stream"), 0) << r.output;
 }
 
+TEST(CorvexisAppTest, PolyDataRunCarriesOneMeshPerRecordAndTakesTheStreamActions)
+{
+    auto r = runApp("--log-level 3 run Stream.CreateStreamIoFakePolyData --seconds 3");
+    ASSERT_EQ(r.code, 0) << r.output;
+    // One record per second at the default rate; the first may come before the watch starts.
+    const int records = summaryRecords(r.output, "Fake PolyData Stream");
+    EXPECT_GE(records, 2) << r.output;
+    EXPECT_LE(records, 4) << r.output;
+    EXPECT_NE(r.output.find("\n  per record: meshes 1, point clouds 0\n"), std::string::npos) << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex("Fake PolyData Stream  Running  .*\\| meshes 1, point "
+                                                       "clouds 0")))
+        << r.output;
+
+    r = runApp("--log-level 2 run Stream.CreateStreamIoFakePolyData fps=4 --seconds 1.5 --action addMesh");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("Action addMesh: done"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("FakePolyDataStreamIoAlgorithm addMesh(), number of meshes: 2"),
+              std::string::npos)
+        << r.output;
+    // The action ran before watching began, so the status line's newest record has both meshes (a record
+    // built just before the action may still arrive in the window).
+    EXPECT_NE(r.output.find("| meshes 2, point clouds 0"), std::string::npos) << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex("per record: meshes (1 to )?2, point clouds 0")))
+        << r.output;
+
+    r = runApp("--log-level 3 show Stream.CreateStreamIoFakePolyData");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("\"IO;Streaming;Fake PolyData Stream\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("addPointCloud  (Add point cloud)"), std::string::npos) << r.output;
+    EXPECT_TRUE(
+        std::regex_search(r.output, std::regex("isMoving +true or false, default \"true\"  \\(Is Moving\\)")))
+        << r.output;
+}
+
 }  // namespace
 }  // namespace Corvexis

@@ -1,0 +1,9 @@
+#include "Stream/PolyDataStream.h"
+
+namespace Corvexis {
+
+PolyDataStream::PolyDataStream(const std::string& name) : Stream(name) {}
+
+PolyDataStream::~PolyDataStream() = default;
+
+}  // namespace Corvexis
