@@ -20,7 +20,9 @@ namespace Corvexis {
 // Ownership: owned by its group (the group outlives it). Threading: requests run on the requesting
 // thread (no worker of its own) and wait for the proxy; the mirrored state changes arrive on the thread
 // that changed the proxy. Do not make requests on a substream from the proxy's worker thread (the
-// proxy would wait for itself).
+// proxy would wait for itself). When two threads make requests on different substreams of one group at
+// the same moment, a substream's own request ends by writing its target state, which can overtake the
+// mirror of the other thread's change until the proxy's next change; drive a group from one thread.
 //
 // Destruction disconnects it from the proxy, drops its receivers, and closes it without touching the
 // proxy, so destroying a substream never closes its group.

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Stream/FakeImageTrackingStreamGroup.h"
 #include "Stream/ImageStreamData.h"
+#include "Stream/TrackingStreamData.h"
 #include "Support/TestUtil.h"
 #include "TestStreamGroups.h"
 
@@ -117,4 +119,46 @@ TEST(StreamGroupConcurrency, QueuedRemovalsRaceWithContinuousEmission)
     stop = true;
     worker.join();
     EXPECT_EQ(dispatchedToDead.load(), 0);
+}
+
+// Two threads drive the simulated group through its two substreams (start, pause, resume, stop) while
+// its worker emits every 10 ms. Every request ends, the mirrors never disagree with the group once the
+// requests are done, and the consumers of each substream only ever see their own kind of record.
+TEST(StreamGroupConcurrency, RequestsThroughBothSubstreamsWhileTheGroupRuns)
+{
+    namespace T = Corvexis::Test;
+    FakeImageTrackingStreamGroup group;
+    ImageSubstream* image = group.imageSubstream();
+    TrackingSubstream* tracking = group.trackingSubstream();
+    std::atomic<int> images{0}, poses{0}, wrongKind{0};
+    image->signalStreamData.connect([&](std::shared_ptr<const StreamData> r) {
+        dynamic_cast<const ImageStreamData*>(r.get()) ? ++images : ++wrongKind;
+    });
+    tracking->signalStreamData.connect([&](std::shared_ptr<const StreamData> r) {
+        dynamic_cast<const TrackingStreamData*>(r.get()) ? ++poses : ++wrongKind;
+    });
+
+    auto drive = [](Stream& s, int rounds) {
+        for (int i = 0; i < rounds; ++i) {
+            s.start();
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            s.pause();
+            s.resume();
+            if (i % 3 == 2)
+                s.stop();
+        }
+    };
+    std::thread a([&] { drive(*image, 20); });
+    std::thread b([&] { drive(*tracking, 20); });
+    a.join();
+    b.join();
+
+    ASSERT_TRUE(tracking->start());
+    for (Stream* s : {static_cast<Stream*>(image), static_cast<Stream*>(tracking)})
+        EXPECT_EQ(s->currentState(), Stream::State::Running);
+    EXPECT_TRUE(T::waitUntil([&] { return images.load() > 0 && poses.load() > 0; }));
+    ASSERT_TRUE(image->close());
+    EXPECT_EQ(group.currentState(), Stream::State::Closed);
+    EXPECT_EQ(tracking->currentState(), Stream::State::Closed);
+    EXPECT_EQ(wrongKind.load(), 0);
 }
