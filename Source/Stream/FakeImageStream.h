@@ -28,9 +28,9 @@ class SharedImageSet;
 // them as one ImageStreamData, optionally with a simulated ECG trace (VitalsDataComponent).
 //
 // Painting: graphics-card images are painted by a compute shader (FakeImageGlPainter), main-memory
-// images by the OpenMP painter (FakeImageCpuPainter); both give identical pixels. Representation
-// MemImage paints in main memory only; GlImage on the graphics card only; MemAndGlImage on the graphics
-// card followed by a download into the image's main-memory copy. Without OpenGL every representation
+// images by the vectorised main-memory painter (FakeImageCpuPainter); both give identical pixels.
+// Representation MemImage paints in main memory only; GlImage on the graphics card only; MemAndGlImage on the
+// graphics card followed by a download into the image's main-memory copy. Without OpenGL every representation
 // falls back to main memory (one warning). The image list is reused from frame to frame (records share
 // it shallowly), so only a change of descriptor or image count allocates.
 //
@@ -88,7 +88,7 @@ public:
     // Negative values count as 0. Rebuilds the image list. Thread-safe.
     void setNumImages(int count);
 
-    EmittedImageRepresentation emittedImageRepresentation() const;  // thread-safe
+    EmittedImageRepresentation emittedImageRepresentation() const;                  // thread-safe
     void setEmittedImageRepresentation(EmittedImageRepresentation representation);  // thread-safe
 
     bool getEmitVitalsData() const;           // thread-safe
