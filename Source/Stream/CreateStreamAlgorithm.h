@@ -1,24 +1,19 @@
 #pragma once
 
-#include <exception>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
 
 #include "Host/Core/DataList.h"
-#include "Host/Core/Log.h"
 #include "Host/Core/Properties.h"
 #include "Stream/Stream.h"
 #include "Stream/StreamAlgorithm.h"
+#include "Stream/StreamCreation.h"
 
 namespace Corvexis {
 
 // The plain-algorithm form of a stream source built from selected data: offered for the inputs that
 // T::isCompatible accepts, compute() makes a new T(inputs), configures it with the configuration last
-// given, and opens and starts it as the flags say. The flags start as openByDefault and
-// startByDefault and are read by configure() from "open" (or, when absent, "autoOpen", then "connect")
-// and "start" (or, when absent, "autoStart").
+// given, and opens and starts it as the flags say (StreamCreation: the flags and their keys, ownership
+// of the stream).
 //
 // T needs `static bool isCompatible(const DataList&)` and a constructor from `const DataList&` that
 // copies what it keeps. The inputs are borrowed: they must live until the last compute(). The created
@@ -52,62 +47,19 @@ public:
 
     void compute() override
     {
-        // Steps: 1 drop the stream not taken (a taken one is only forgotten), 2 make and configure a
-        // new one from the inputs, 3 open and start it as the flags say.
-        std::unique_ptr<T> previous;
-        {
-            std::lock_guard lock(streamMutex_);
-            previous = std::move(ownedStream_);
-            stream_ = nullptr;
-        }
-        previous.reset();
-        clearOutputTaken();
-
-        T* created = nullptr;
-        try {
-            auto fresh = std::make_unique<T>(inputs_);
-            if (storedConfiguration_)
-                fresh->configure(&*storedConfiguration_);
-            created = fresh.get();
-            std::lock_guard lock(streamMutex_);
-            ownedStream_ = std::move(fresh);
-            stream_ = created;
-        } catch (const std::exception& e) {
-            Log::log(Log::Level::Error, "CreateStreamAlgorithm",
-                     std::string("Could not instantiate a new Stream: ") + e.what());
-            setStatus(Status::Error);
-            return;
-        }
-        bool ok = true;
-        try {
-            if (open_) {
-                ok = created->open();
-                if (ok && start_)
-                    ok = created->start();
-            }
-        } catch (const std::exception& e) {
-            Log::log(Log::Level::Error, "CreateStreamAlgorithm",
-                     std::string("Could not open or start the new Stream: ") + e.what());
-            ok = false;
-        }
-        setStatus(ok ? Status::Success : Status::Error);
-        signalOutputChanged.emitSignal();
+        const std::optional<bool> started =
+            creation_.recreate([this] { return std::make_unique<T>(inputs_); },
+                               [this] { clearOutputTaken(); }, "CreateStreamAlgorithm");
+        setStatus(started.value_or(false) ? Status::Success : Status::Error);
+        if (started)
+            signalOutputChanged.emitSignal();
     }
 
     void configure(const Properties* properties) override
     {
         StreamAlgorithm::configure(properties);
-        if (properties == nullptr)
-            return;
-        storedConfiguration_ = *properties;
-        if (Stream* s = stream())
-            s->configure(properties);
-        bool flag = false;
-        if (properties->getParam("open", flag) || properties->getParam("autoOpen", flag) ||
-            properties->getParam("connect", flag))
-            open_ = flag;
-        if (properties->getParam("start", flag) || properties->getParam("autoStart", flag))
-            start_ = flag;
+        if (properties != nullptr)
+            creation_.configure(*properties);
     }
 
     void configuration(Properties* properties) const override
@@ -115,57 +67,22 @@ public:
         if (properties == nullptr)
             return;
         StreamAlgorithm::configuration(properties);
-        if (Stream* s = stream()) {
-            s->configuration(properties);
-            return;
-        }
-        if (storedConfiguration_)
-            mergeInto(*storedConfiguration_, *properties);
+        creation_.configuration(*properties);
     }
 
-    Stream* stream() const override
-    {
-        std::lock_guard lock(streamMutex_);
-        return stream_;
-    }
+    Stream* stream() const override { return creation_.stream(); }
     // The host destroyed the stream it took.
-    void resetStream() override
-    {
-        std::lock_guard lock(streamMutex_);
-        stream_ = nullptr;
-    }
+    void resetStream() override { creation_.forget(); }
 
-    bool opensStream() const { return open_; }
-    bool startsStream() const { return start_; }
+    bool opensStream() const { return creation_.opens(); }
+    bool startsStream() const { return creation_.starts(); }
 
 protected:
-    std::unique_ptr<Stream> releaseStream() override
-    {
-        std::lock_guard lock(streamMutex_);
-        return std::move(ownedStream_);
-    }
+    std::unique_ptr<Stream> releaseStream() override { return creation_.release(); }
 
 private:
-    static void mergeInto(const Properties& from, Properties& to)
-    {
-        for (const auto& key : from.paramNames()) {
-            to.setParamText(key, *from.paramText(key));
-            for (const auto& [attr, value] : from.paramAttributes(key))
-                to.setParamAttribute(key, attr, value);
-        }
-        for (const Properties* block : from.subProperties())
-            to.addSubProperties(std::make_unique<Properties>(*block));
-    }
-
     const DataList inputs_;
-    std::optional<Properties> storedConfiguration_;
-    bool open_ = openByDefault;
-    bool start_ = startByDefault;
-
-    mutable std::mutex streamMutex_;
-    // guarded by streamMutex_
-    std::unique_ptr<T> ownedStream_;  // until the host takes it
-    T* stream_ = nullptr;             // the current stream, owned or taken; null once destroyed
+    StreamCreation<T, openByDefault, startByDefault> creation_;
 };
 
 }  // namespace Corvexis

@@ -91,28 +91,6 @@ bool issue(Stream& s, Req r)
     return false;
 }
 
-void bringTo(T::ScriptedStream& s, State target)
-{
-    switch (target) {
-        case State::Closed:
-            break;
-        case State::Open:
-            ASSERT_TRUE(s.open());
-            break;
-        case State::Running:
-            ASSERT_TRUE(s.start());
-            break;
-        case State::Paused:
-            s.pauseResult = true;
-            ASSERT_TRUE(s.start());
-            ASSERT_TRUE(s.pause());
-            break;
-        default:
-            FAIL() << "not a stable state";
-    }
-    ASSERT_EQ(s.currentState(), target);
-}
-
 struct TableRow
 {
     State from;

@@ -36,27 +36,6 @@ private:
     const bool pausing_;
 };
 
-// Brings a stream into one of the resting states through its own requests.
-void bringTo(Stream& s, State state)
-{
-    switch (state) {
-        case State::Closed:
-            break;
-        case State::Open:
-            ASSERT_TRUE(s.open());
-            break;
-        case State::Running:
-            ASSERT_TRUE(s.start());
-            break;
-        case State::Paused:
-            ASSERT_TRUE(s.start());
-            ASSERT_TRUE(s.pause());
-            break;
-        default:
-            FAIL() << "not a resting state";
-    }
-}
-
 // Where the wrapped stream must end for a proxy state: the proxy's resting state, seen from a stream
 // that may not pause.
 State expectedRest(State proxy, bool pausing)
@@ -94,7 +73,7 @@ TEST(SubstreamWrapper, InitialSyncBringsTheWrappedStreamToEveryProxyState)
                 T::TestStreamGroup group;
                 group.force(proxyState);
                 auto wrapped = std::make_unique<WrappedStream>(pausing);
-                bringTo(*wrapped, start);
+                T::bringTo(*wrapped, start);
                 Stream* raw = wrapped.get();
                 {
                     SubstreamWrapper wrapper(std::move(wrapped), &group);

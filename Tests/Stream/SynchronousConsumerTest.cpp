@@ -31,6 +31,24 @@ void emitUntil(Corvexis::Test::ScriptedStream& stream, Future& done, std::uint64
         stream.emitRecordAt(ms);
 }
 
+// Connects, lets a thread wait without a time-out, runs `release` once the waiter started, and expects
+// the waiter to return Disconnected. The waiter may not be inside the wait yet when `release` runs; a
+// disconnected consumer makes it return at once either way.
+template <typename Release>
+void expectWaiterReleased(SynchronousConsumer& consumer, Release release)
+{
+    consumer.connect();
+    std::atomic<bool> entered{false};
+    auto waiter = std::async(std::launch::async, [&] {
+        entered = true;
+        return consumer.waitForData();
+    });
+    ASSERT_TRUE(Corvexis::Test::waitUntil([&] { return entered.load(); }));
+    release();
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waiter.get().status, Status::Disconnected);
+}
+
 TEST_F(SynchronousConsumerTest, SilentStreamTimesOutAfterAboutTheTimeout)
 {
     SynchronousConsumer consumer(stream);
@@ -93,17 +111,7 @@ TEST_F(SynchronousConsumerTest, RecordDuringTheWaitIsReturned)
 TEST_F(SynchronousConsumerTest, DisconnectReleasesWaitersWithoutTimeout)
 {
     SynchronousConsumer consumer(stream);
-    consumer.connect();
-    std::atomic<bool> entered{false};
-    auto waiter = std::async(std::launch::async, [&] {
-        entered = true;
-        return consumer.waitForData();
-    });
-    ASSERT_TRUE(Corvexis::Test::waitUntil([&] { return entered.load(); }));
-    // The waiter may not be inside the wait yet; disconnect makes it return at once either way.
-    consumer.disconnect();
-    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(waiter.get().status, Status::Disconnected);
+    expectWaiterReleased(consumer, [&] { consumer.disconnect(); });
 }
 
 TEST(SynchronousConsumer, DestroyedStreamReleasesWaitersAndStaysDisconnected)
@@ -111,16 +119,7 @@ TEST(SynchronousConsumer, DestroyedStreamReleasesWaitersAndStaysDisconnected)
     auto stream =
         std::make_unique<Corvexis::Test::ScriptedStream>("doomed", Stream::ThreadingMode::NoWorkerThread);
     SynchronousConsumer consumer(*stream);
-    consumer.connect();
-    std::atomic<bool> entered{false};
-    auto waiter = std::async(std::launch::async, [&] {
-        entered = true;
-        return consumer.waitForData();
-    });
-    ASSERT_TRUE(Corvexis::Test::waitUntil([&] { return entered.load(); }));
-    stream.reset();
-    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(waiter.get().status, Status::Disconnected);
+    expectWaiterReleased(consumer, [&] { stream.reset(); });
     consumer.connect();
     EXPECT_FALSE(consumer.isConnected());
 }

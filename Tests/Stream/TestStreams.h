@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -168,6 +170,30 @@ private:
     std::thread::id lastHookThread_;
     std::vector<std::chrono::steady_clock::time_point> workTimes_;
 };
+
+// Brings `s` into a resting state (Closed, Open, Running or Paused) through its own requests, from Closed.
+inline void bringTo(ScriptedStream& s, Stream::State target)
+{
+    using State = Stream::State;
+    switch (target) {
+        case State::Closed:
+            break;
+        case State::Open:
+            ASSERT_TRUE(s.open());
+            break;
+        case State::Running:
+            ASSERT_TRUE(s.start());
+            break;
+        case State::Paused:
+            s.pauseResult = true;
+            ASSERT_TRUE(s.start());
+            ASSERT_TRUE(s.pause());
+            break;
+        default:
+            FAIL() << "not a resting state";
+    }
+    ASSERT_EQ(s.currentState(), target);
+}
 
 // Still overrides the deprecated operation.
 class LegacyAsyncStream : public ScriptedStream
