@@ -37,11 +37,11 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/Flush.h"
 #include "Host/GL/GlImage.h"
-#include "Stream/FakeImageCpuPainter.h"
-#include "Stream/FakeImageFrame.h"
-#include "Stream/FakeImageGlPainter.h"
-#include "Stream/FakeImageStream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageGlPainter.h"
+#include "Stream/Simulated/FakeImageStream.h"
+#include "Stream/Framework/StreamData.h"
 
 using namespace Corvexis;
 using Clock = std::chrono::steady_clock;

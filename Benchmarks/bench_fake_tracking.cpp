@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "Stream/FakeTrackingStream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Simulated/FakeTrackingStream.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace {
 

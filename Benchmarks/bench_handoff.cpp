@@ -3,7 +3,7 @@
 // Latency: one payload at a time (the producer waits until it was processed before sending the next),
 // measured from push to the start of processing. Throughput: payloads processed per second while the
 // producer pushes as fast as it can (drops allowed, counted separately).
-#include "Stream/BackgroundThreadConsumer.h"
+#include "Stream/Framework/BackgroundThreadConsumer.h"
 
 #include <algorithm>
 #include <atomic>

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace {
 

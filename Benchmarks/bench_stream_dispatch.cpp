@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
 
 using namespace Corvexis;
 

@@ -26,8 +26,8 @@
 #include "Host/Lib/AlgorithmController.h"
 #include "Host/Lib/FactoryRegistry.h"
 #include "Host/Lib/PluginLoader.h"
-#include "Stream/Stream.h"
-#include "Stream/StreamIoAlgorithm.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamIoAlgorithm.h"
 
 namespace Corvexis {
 

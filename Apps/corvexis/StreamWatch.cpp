@@ -5,12 +5,12 @@
 
 #include <fmt/format.h>
 
-#include "Stream/PolyDataStream.h"
-#include "Stream/PolyDataStreamData.h"
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
-#include "Stream/TrackingStream.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/PolyDataStream.h"
+#include "Stream/Framework/PolyDataStreamData.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
+#include "Stream/Framework/TrackingStream.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 namespace Corvexis {
 

@@ -1,12 +1,12 @@
 #include "Stream/StreamAlgorithmControllerFactory.h"
 
-#include "Stream/CreateStreamAlgorithm.h"
-#include "Stream/CreateStreamIoAlgorithm.h"
-#include "Stream/FakeImageStream.h"
-#include "Stream/FakePolyDataStream.h"
-#include "Stream/FakePolyDataStreamIoAlgorithm.h"
-#include "Stream/FakeTrackingStream.h"
-#include "Stream/StreamForwarder.h"
+#include "Stream/Framework/CreateStreamAlgorithm.h"
+#include "Stream/Framework/CreateStreamIoAlgorithm.h"
+#include "Stream/Simulated/FakeImageStream.h"
+#include "Stream/Simulated/FakePolyDataStream.h"
+#include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
+#include "Stream/Simulated/FakeTrackingStream.h"
+#include "Stream/Framework/StreamForwarder.h"
 
 namespace Corvexis {
 

@@ -56,7 +56,7 @@ private:
 }  // namespace Corvexis
 
 #include "Host/Lib/DefaultAlgorithmController.h"
-#include "Stream/StreamControllerBase.h"
+#include "Stream/Framework/StreamControllerBase.h"
 
 namespace Corvexis {
 

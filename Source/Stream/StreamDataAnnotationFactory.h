@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Host/Lib/DataAnnotationFactory.h"
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

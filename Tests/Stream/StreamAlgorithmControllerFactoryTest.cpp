@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "Host/Core/MeshCreator.h"
-#include "Stream/CreateStreamAlgorithm.h"
-#include "Stream/CreateStreamIoAlgorithm.h"
-#include "Stream/FakeImageStream.h"
-#include "Stream/FakePolyDataStream.h"
-#include "Stream/FakePolyDataStreamIoAlgorithm.h"
-#include "Stream/StreamControllerBase.h"
-#include "Stream/StreamForwarder.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/CreateStreamAlgorithm.h"
+#include "Stream/Framework/CreateStreamIoAlgorithm.h"
+#include "Stream/Simulated/FakeImageStream.h"
+#include "Stream/Simulated/FakePolyDataStream.h"
+#include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
+#include "Stream/Framework/StreamControllerBase.h"
+#include "Stream/Framework/StreamForwarder.h"
+#include "Stream/Framework/TestStreams.h"
 
 namespace Corvexis {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 namespace Corvexis {
 namespace {

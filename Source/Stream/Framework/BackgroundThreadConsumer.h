@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "Stream/BackgroundThreadQueue.h"
+#include "Stream/Framework/BackgroundThreadQueue.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/BackgroundThreadQueue.h"
+#include "Stream/Framework/BackgroundThreadQueue.h"
 
 #include <algorithm>
 #include <chrono>

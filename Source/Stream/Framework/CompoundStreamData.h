@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

@@ -4,9 +4,9 @@
 
 #include "Host/Core/DataList.h"
 #include "Host/Core/Properties.h"
-#include "Stream/Stream.h"
-#include "Stream/StreamCreation.h"
-#include "Stream/StreamIoAlgorithm.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamCreation.h"
+#include "Stream/Framework/StreamIoAlgorithm.h"
 
 namespace Corvexis {
 

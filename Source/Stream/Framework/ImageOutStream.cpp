@@ -1,4 +1,4 @@
-#include "Stream/ImageOutStream.h"
+#include "Stream/Framework/ImageOutStream.h"
 
 namespace Corvexis {
 

@@ -1,10 +1,10 @@
-#include "Stream/ImageStream.h"
+#include "Stream/Framework/ImageStream.h"
 
 #include <memory>
 #include <utility>
 
 #include "Host/Core/StringUtils.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 namespace Corvexis {
 

@@ -9,7 +9,7 @@
 #include "Host/Core/ImageDescriptor.h"
 #include "Host/Core/Selectable.h"
 #include "Host/Core/Signal.h"
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

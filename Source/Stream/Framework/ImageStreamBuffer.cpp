@@ -1,10 +1,10 @@
-#include "Stream/ImageStreamBuffer.h"
+#include "Stream/Framework/ImageStreamBuffer.h"
 
 #include <string>
 
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/ImageStream.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 namespace Corvexis {
 

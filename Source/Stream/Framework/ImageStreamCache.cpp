@@ -1,4 +1,4 @@
-#include "Stream/ImageStreamCache.h"
+#include "Stream/Framework/ImageStreamCache.h"
 
 #include <string_view>
 #include <utility>
@@ -11,8 +11,8 @@
 #include "Host/GL/Flush.h"
 #include "Host/Lib/SharedImage.h"
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/ImageStream.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 namespace Corvexis {
 

@@ -12,8 +12,8 @@
 #include "Host/Core/SignalConnection.h"
 #include "Host/Core/SignalReceiver.h"
 #include "Host/GL/SyncObject.h"
-#include "Stream/ImageStream.h"
-#include "Stream/StreamSharedImageSet.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/StreamSharedImageSet.h"
 
 namespace Corvexis {
 

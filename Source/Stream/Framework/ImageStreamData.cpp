@@ -1,4 +1,4 @@
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"

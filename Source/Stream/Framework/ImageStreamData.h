@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "Host/Core/ElementwiseDataComponentData.h"
-#include "Stream/StreamData.h"
-#include "Stream/ThreadSafeSharedImage.h"
+#include "Stream/Framework/StreamData.h"
+#include "Stream/Framework/ThreadSafeSharedImage.h"
 
 namespace Corvexis {
 

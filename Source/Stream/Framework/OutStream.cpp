@@ -1,7 +1,7 @@
-#include "Stream/OutStream.h"
+#include "Stream/Framework/OutStream.h"
 
 #include "Host/Core/Log.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "Stream/OutputConnection.h"
-#include "Stream/Stream.h"
+#include "Stream/Framework/OutputConnection.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/OutputConnection.h"
+#include "Stream/Framework/OutputConnection.h"
 
 namespace Corvexis {
 

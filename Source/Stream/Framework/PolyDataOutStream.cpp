@@ -1,4 +1,4 @@
-#include "Stream/PolyDataOutStream.h"
+#include "Stream/Framework/PolyDataOutStream.h"
 
 namespace Corvexis {
 

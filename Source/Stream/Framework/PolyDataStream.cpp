@@ -1,4 +1,4 @@
-#include "Stream/PolyDataStream.h"
+#include "Stream/Framework/PolyDataStream.h"
 
 namespace Corvexis {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "Host/Core/Flags.h"
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

@@ -1,6 +1,6 @@
-#include "Stream/PolyDataStreamData.h"
+#include "Stream/Framework/PolyDataStreamData.h"
 
-#include "Stream/PolyDataStream.h"
+#include "Stream/Framework/PolyDataStream.h"
 
 namespace Corvexis {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

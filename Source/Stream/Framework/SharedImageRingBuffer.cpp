@@ -1,4 +1,4 @@
-#include "Stream/SharedImageRingBuffer.h"
+#include "Stream/Framework/SharedImageRingBuffer.h"
 
 #include <algorithm>
 #include <string_view>

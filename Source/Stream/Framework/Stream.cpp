@@ -1,4 +1,4 @@
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 #include <algorithm>
 #include <array>
@@ -11,9 +11,9 @@
 #include "Host/Core/StringUtils.h"
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/Flush.h"
-#include "Stream/StreamData.h"
-#include "Stream/StreamFps.h"
-#include "Stream/StreamUtils.h"
+#include "Stream/Framework/StreamData.h"
+#include "Stream/Framework/StreamFps.h"
+#include "Stream/Framework/StreamUtils.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/StreamAlgorithm.h"
+#include "Stream/Framework/StreamAlgorithm.h"
 
 namespace Corvexis {
 

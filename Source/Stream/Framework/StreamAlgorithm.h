@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Host/Lib/Algorithm.h"
-#include "Stream/StreamAlgorithmBase.h"
+#include "Stream/Framework/StreamAlgorithmBase.h"
 
 namespace Corvexis {
 

@@ -1,7 +1,7 @@
-#include "Stream/StreamAlgorithmBase.h"
+#include "Stream/Framework/StreamAlgorithmBase.h"
 
 #include "Host/Core/DataDeletionWatch.h"
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

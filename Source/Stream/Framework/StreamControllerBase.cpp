@@ -1,10 +1,10 @@
-#include "Stream/StreamControllerBase.h"
+#include "Stream/Framework/StreamControllerBase.h"
 
 #include <array>
 #include <functional>
 
-#include "Stream/Stream.h"
-#include "Stream/StreamAlgorithmBase.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamAlgorithmBase.h"
 
 namespace Corvexis {
 

@@ -8,7 +8,7 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/Properties.h"
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

@@ -1,13 +1,13 @@
-#include "Stream/StreamForwarder.h"
+#include "Stream/Framework/StreamForwarder.h"
 
 #include <exception>
 #include <utility>
 
 #include "Host/Core/DataDeletionWatch.h"
 #include "Host/Core/Log.h"
-#include "Stream/OutStream.h"
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/OutStream.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

@@ -1,10 +1,10 @@
-#include "Stream/StreamFps.h"
+#include "Stream/Framework/StreamFps.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

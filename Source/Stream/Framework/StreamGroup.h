@@ -9,13 +9,13 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/QtHelpers.h"
-#include "Stream/CompoundStreamData.h"
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
-#include "Stream/StreamGroupBase.h"
-#include "Stream/SubstreamBase.h"
-#include "Stream/TrackingStreamData.h"
-#include "Stream/TrackingSubstream.h"
+#include "Stream/Framework/CompoundStreamData.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
+#include "Stream/Framework/StreamGroupBase.h"
+#include "Stream/Framework/SubstreamBase.h"
+#include "Stream/Framework/TrackingStreamData.h"
+#include "Stream/Framework/TrackingSubstream.h"
 
 namespace Corvexis {
 

@@ -1,6 +1,6 @@
-#include "Stream/StreamGroupBase.h"
+#include "Stream/Framework/StreamGroupBase.h"
 
-#include "Stream/SubstreamBase.h"
+#include "Stream/Framework/SubstreamBase.h"
 
 namespace Corvexis {
 

@@ -1,6 +1,6 @@
-#include "Stream/StreamIoAlgorithm.h"
+#include "Stream/Framework/StreamIoAlgorithm.h"
 
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 namespace Corvexis {
 

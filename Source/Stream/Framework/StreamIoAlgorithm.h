@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "Host/Lib/IoAlgorithm.h"
-#include "Stream/StreamAlgorithmBase.h"
+#include "Stream/Framework/StreamAlgorithmBase.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/StreamSettings.h"
+#include "Stream/Framework/StreamSettings.h"
 
 #include <filesystem>
 

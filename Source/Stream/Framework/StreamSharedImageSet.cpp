@@ -1,8 +1,8 @@
-#include "Stream/StreamSharedImageSet.h"
+#include "Stream/Framework/StreamSharedImageSet.h"
 
 #include <utility>
 
-#include "Stream/ImageStreamCache.h"
+#include "Stream/Framework/ImageStreamCache.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/StreamUtils.h"
+#include "Stream/Framework/StreamUtils.h"
 
 #include <sys/prctl.h>
 
@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "Host/Core/Log.h"
-#include "Stream/WakeLatencyEstimator.h"
+#include "Stream/Framework/WakeLatencyEstimator.h"
 
 namespace Corvexis::StreamUtils {
 

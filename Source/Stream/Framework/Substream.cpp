@@ -1,4 +1,4 @@
-#include "Stream/Substream.h"
+#include "Stream/Framework/Substream.h"
 
 namespace Corvexis {
 

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "Host/Core/SignalConnection.h"
-#include "Stream/ImageStream.h"
-#include "Stream/StreamGroupBase.h"
-#include "Stream/SubstreamBase.h"
-#include "Stream/TrackingStream.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/StreamGroupBase.h"
+#include "Stream/Framework/SubstreamBase.h"
+#include "Stream/Framework/TrackingStream.h"
 
 namespace Corvexis {
 

@@ -1,9 +1,9 @@
-#include "Stream/SubstreamWrapper.h"
+#include "Stream/Framework/SubstreamWrapper.h"
 
 #include <stdexcept>
 
 #include "Host/Core/SignalBlocker.h"
-#include "Stream/StreamGroupBase.h"
+#include "Stream/Framework/StreamGroupBase.h"
 
 namespace Corvexis {
 

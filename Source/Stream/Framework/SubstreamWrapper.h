@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "Host/Core/SignalConnection.h"
-#include "Stream/Stream.h"
-#include "Stream/SubstreamBase.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/SubstreamBase.h"
 
 namespace Corvexis {
 

@@ -1,11 +1,11 @@
-#include "Stream/SynchronousConsumer.h"
+#include "Stream/Framework/SynchronousConsumer.h"
 
 #include <limits>
 
 #include "Host/Core/DataDeletionWatch.h"
 
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/TaskManager.h"
+#include "Stream/Framework/TaskManager.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "Stream/ThreadSafeInstruments.h"
+#include "Stream/Framework/ThreadSafeInstruments.h"
 
 #include "Host/Core/Log.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "Stream/ThreadSafeInstrumentsBase.h"
+#include "Stream/Framework/ThreadSafeInstrumentsBase.h"
 
 namespace Corvexis {
 

@@ -10,7 +10,7 @@
 
 #include "Host/Core/TrackerID.h"
 #include "Host/Core/TrackingInstrument.h"
-#include "Stream/InstrumentModification.h"
+#include "Stream/Framework/InstrumentModification.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/ThreadSafeSharedImage.h"
+#include "Stream/Framework/ThreadSafeSharedImage.h"
 
 #include "Host/GL/ContextManager.h"
 

@@ -1,4 +1,4 @@
-#include "Stream/TrackingOutStream.h"
+#include "Stream/Framework/TrackingOutStream.h"
 
 namespace Corvexis {
 

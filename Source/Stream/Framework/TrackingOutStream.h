@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Stream/OutStream.h"
+#include "Stream/Framework/OutStream.h"
 
 namespace Corvexis {
 

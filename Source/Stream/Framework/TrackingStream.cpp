@@ -1,12 +1,12 @@
-#include "Stream/TrackingStream.h"
+#include "Stream/Framework/TrackingStream.h"
 
 #include <algorithm>
 #include <chrono>
 #include <utility>
 
 #include "Host/Core/Log.h"
-#include "Stream/ThreadSafeInstruments.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/ThreadSafeInstruments.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 namespace Corvexis {
 

@@ -8,9 +8,9 @@
 
 #include "Host/Core/Signal.h"
 #include "Host/Core/TrackingInstrument.h"
-#include "Stream/InstrumentModification.h"
-#include "Stream/Stream.h"
-#include "Stream/ThreadSafeInstrumentsBase.h"
+#include "Stream/Framework/InstrumentModification.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/ThreadSafeInstrumentsBase.h"
 
 namespace Corvexis {
 

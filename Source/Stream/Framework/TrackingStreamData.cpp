@@ -1,9 +1,9 @@
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 #include <algorithm>
 
 #include "Host/Core/Log.h"
-#include "Stream/TrackingStream.h"
+#include "Stream/Framework/TrackingStream.h"
 
 namespace Corvexis {
 

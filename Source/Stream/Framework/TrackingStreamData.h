@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Host/Core/TrackingInstrument.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis {
 

@@ -1,6 +1,6 @@
-#include "Stream/TrackingSubstream.h"
+#include "Stream/Framework/TrackingSubstream.h"
 
-#include "Stream/ThreadSafeInstrumentsBase.h"
+#include "Stream/Framework/ThreadSafeInstrumentsBase.h"
 
 namespace Corvexis {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Host/Core/TrackingInstrument.h"
-#include "Stream/Substream.h"
+#include "Stream/Framework/Substream.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
 
 #include <algorithm>
 #include <array>
@@ -19,7 +19,7 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"
-#include "Stream/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageFrame.h"
 
 namespace Corvexis {
 

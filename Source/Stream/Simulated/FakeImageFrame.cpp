@@ -1,4 +1,4 @@
-#include "Stream/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageFrame.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Stream/FakeImageGlPainter.h"
+#include "Stream/Simulated/FakeImageGlPainter.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include "Host/GL/GlImage.h"
 #include "Host/GL/OpenGL.h"
 #include "Host/GL/Texture.h"
-#include "Stream/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageFrame.h"
 
 namespace Corvexis {
 

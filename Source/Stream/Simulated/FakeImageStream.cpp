@@ -1,4 +1,4 @@
-#include "Stream/FakeImageStream.h"
+#include "Stream/Simulated/FakeImageStream.h"
 
 #include <cmath>
 #include <string>
@@ -12,10 +12,10 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/Lib/SharedImage.h"
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/FakeImageCpuPainter.h"
-#include "Stream/FakeImageFrame.h"
-#include "Stream/FakeImageGlPainter.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageGlPainter.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 namespace Corvexis {
 

@@ -12,7 +12,7 @@
 
 #include "Host/Core/ImageDescriptor.h"
 #include "Host/Core/Parameter.h"
-#include "Stream/ImageStream.h"
+#include "Stream/Framework/ImageStream.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/FakeImageTrackingStreamGroup.h"
+#include "Stream/Simulated/FakeImageTrackingStreamGroup.h"
 
 #include <chrono>
 #include <cmath>
@@ -8,9 +8,9 @@
 #include <Eigen/Geometry>
 
 #include "Host/Lib/SharedImage.h"
-#include "Stream/CompoundStreamData.h"
-#include "Stream/ImageStreamData.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/CompoundStreamData.h"
+#include "Stream/Framework/ImageStreamData.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 namespace Corvexis {
 

@@ -8,10 +8,10 @@
 #include "Host/Core/ImageDescriptor.h"
 #include "Host/Core/MemImage.h"
 #include "Host/Core/TrackingInstrument.h"
-#include "Stream/StreamGroup.h"
-#include "Stream/Substream.h"
-#include "Stream/TrackingStream.h"
-#include "Stream/TrackingSubstream.h"
+#include "Stream/Framework/StreamGroup.h"
+#include "Stream/Framework/Substream.h"
+#include "Stream/Framework/TrackingStream.h"
+#include "Stream/Framework/TrackingSubstream.h"
 
 namespace Corvexis {
 

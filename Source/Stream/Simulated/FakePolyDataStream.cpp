@@ -1,4 +1,4 @@
-#include "Stream/FakePolyDataStream.h"
+#include "Stream/Simulated/FakePolyDataStream.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +13,7 @@
 #include "Host/Core/MeshCreator.h"
 #include "Host/Core/PointCloud.h"
 #include "Host/Core/Properties.h"
-#include "Stream/PolyDataStreamData.h"
+#include "Stream/Framework/PolyDataStreamData.h"
 
 namespace Corvexis {
 

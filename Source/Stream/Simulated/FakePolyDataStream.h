@@ -9,7 +9,7 @@
 
 #include "Host/Core/Parameter.h"
 #include "Host/Core/Signal.h"
-#include "Stream/PolyDataStream.h"
+#include "Stream/Framework/PolyDataStream.h"
 
 namespace Corvexis {
 

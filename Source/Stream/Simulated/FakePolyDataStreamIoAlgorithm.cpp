@@ -1,4 +1,4 @@
-#include "Stream/FakePolyDataStreamIoAlgorithm.h"
+#include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 
 #include "Host/Core/Log.h"
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "Stream/CreateStreamIoAlgorithm.h"
-#include "Stream/FakePolyDataStream.h"
+#include "Stream/Framework/CreateStreamIoAlgorithm.h"
+#include "Stream/Simulated/FakePolyDataStream.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/FakeTrackingStream.h"
+#include "Stream/Simulated/FakeTrackingStream.h"
 
 #include <algorithm>
 #include <chrono>

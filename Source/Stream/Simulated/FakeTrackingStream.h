@@ -10,8 +10,8 @@
 
 #include "Host/Core/Configurable.h"
 #include "Host/Core/Parameter.h"
-#include "Stream/ThreadSafeInstruments.h"
-#include "Stream/TrackingStream.h"
+#include "Stream/Framework/ThreadSafeInstruments.h"
+#include "Stream/Framework/TrackingStream.h"
 
 namespace Corvexis {
 

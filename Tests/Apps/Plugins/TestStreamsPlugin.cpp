@@ -8,8 +8,8 @@
 #include "Host/Lib/CorvexisLibPlugin.h"
 #include "Host/Lib/PluginAutoRegistrationGuard.h"
 #include "Host/Lib/PluginDescriptor.h"
-#include "Stream/CreateStreamIoAlgorithm.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/CreateStreamIoAlgorithm.h"
+#include "Stream/Framework/TestStreams.h"
 
 namespace Corvexis::Test {
 

@@ -1,4 +1,4 @@
-#include "Stream/BackgroundThreadConsumer.h"
+#include "Stream/Framework/BackgroundThreadConsumer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Stream/CreateStreamIoAlgorithm.h"
+#include "Stream/Framework/CreateStreamIoAlgorithm.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/Parameter.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 namespace Corvexis {
 namespace {

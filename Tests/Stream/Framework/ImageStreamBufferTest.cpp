@@ -1,4 +1,4 @@
-#include "Stream/ImageStreamBuffer.h"
+#include "Stream/Framework/ImageStreamBuffer.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/TestImageStreams.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestImageStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

@@ -1,4 +1,4 @@
-#include "Stream/ImageStreamCache.h"
+#include "Stream/Framework/ImageStreamCache.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/TestImageStreams.h"
+#include "Stream/Framework/TestImageStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

@@ -1,4 +1,4 @@
-#include "Stream/ImageStreamCache.h"
+#include "Stream/Framework/ImageStreamCache.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/RequireOpenGL.h"
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/ImageStream.h"
-#include "Stream/TestImageStreams.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/TestImageStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

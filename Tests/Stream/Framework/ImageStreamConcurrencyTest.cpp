@@ -1,4 +1,4 @@
-#include "Stream/ImageStream.h"
+#include "Stream/Framework/ImageStream.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "Stream/TestImageStreams.h"
+#include "Stream/Framework/TestImageStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

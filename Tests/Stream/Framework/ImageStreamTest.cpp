@@ -1,12 +1,12 @@
-#include "Stream/ImageStream.h"
+#include "Stream/Framework/ImageStream.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "Stream/TestImageStreams.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestImageStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

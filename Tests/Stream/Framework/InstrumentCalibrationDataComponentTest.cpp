@@ -1,4 +1,4 @@
-#include "Stream/InstrumentCalibrationDataComponent.h"
+#include "Stream/Framework/InstrumentCalibrationDataComponent.h"
 
 #include <gtest/gtest.h>
 

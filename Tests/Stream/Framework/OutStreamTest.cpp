@@ -1,4 +1,4 @@
-#include "Stream/OutStream.h"
+#include "Stream/Framework/OutStream.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "Host/Core/Log.h"
-#include "Stream/ImageOutStream.h"
-#include "Stream/PolyDataOutStream.h"
-#include "Stream/TrackingOutStream.h"
+#include "Stream/Framework/ImageOutStream.h"
+#include "Stream/Framework/PolyDataOutStream.h"
+#include "Stream/Framework/TrackingOutStream.h"
 #include "TestConnections.h"
 #include "TestStreams.h"
 

@@ -1,4 +1,4 @@
-#include "Stream/SharedImageRingBuffer.h"
+#include "Stream/Framework/SharedImageRingBuffer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"
-#include "Stream/ImageStream.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/ImageStreamData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

@@ -1,4 +1,4 @@
-#include "Stream/StreamAlgorithmBase.h"
+#include "Stream/Framework/StreamAlgorithmBase.h"
 
 #include <atomic>
 #include <chrono>
@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Stream/CreateStreamIoAlgorithm.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/CreateStreamIoAlgorithm.h"
+#include "Stream/Framework/TestStreams.h"
 
 namespace Corvexis {
 namespace {

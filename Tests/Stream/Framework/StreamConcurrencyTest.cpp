@@ -1,4 +1,4 @@
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

@@ -1,15 +1,15 @@
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 
 #include <gtest/gtest.h>
 
 #include "Host/Core/Log.h"
 #include "Host/Core/TypedImage.h"
 #include "Host/Lib/SharedImageSet.h"
-#include "Stream/CompoundStreamData.h"
-#include "Stream/ImageStreamData.h"
-#include "Stream/PolyDataStreamData.h"
-#include "Stream/TestStreams.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/CompoundStreamData.h"
+#include "Stream/Framework/ImageStreamData.h"
+#include "Stream/Framework/PolyDataStreamData.h"
+#include "Stream/Framework/TestStreams.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

@@ -1,12 +1,12 @@
-#include "Stream/StreamForwarder.h"
+#include "Stream/Framework/StreamForwarder.h"
 
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "Host/Core/Log.h"
-#include "Stream/ImageOutStream.h"
-#include "Stream/TrackingOutStream.h"
+#include "Stream/Framework/ImageOutStream.h"
+#include "Stream/Framework/TrackingOutStream.h"
 #include "TestConnections.h"
 #include "TestStreams.h"
 

@@ -1,8 +1,8 @@
-#include "Stream/StreamFps.h"
+#include "Stream/Framework/StreamFps.h"
 
 #include <gtest/gtest.h>
 
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestStreams.h"
 
 using namespace Corvexis;
 namespace T = Corvexis::Test;

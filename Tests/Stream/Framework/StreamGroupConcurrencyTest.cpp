@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Stream/FakeImageTrackingStreamGroup.h"
-#include "Stream/ImageStreamData.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Simulated/FakeImageTrackingStreamGroup.h"
+#include "Stream/Framework/ImageStreamData.h"
+#include "Stream/Framework/TrackingStreamData.h"
 #include "Support/TestUtil.h"
 #include "TestStreamGroups.h"
 

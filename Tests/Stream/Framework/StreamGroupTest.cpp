@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "Host/Core/Log.h"
-#include "Stream/FakeImageTrackingStreamGroup.h"
-#include "Stream/ImageStreamData.h"
-#include "Stream/SynchronousConsumer.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Simulated/FakeImageTrackingStreamGroup.h"
+#include "Stream/Framework/ImageStreamData.h"
+#include "Stream/Framework/SynchronousConsumer.h"
+#include "Stream/Framework/TrackingStreamData.h"
 #include "Support/TestUtil.h"
 #include "TestStreamGroups.h"
 

@@ -1,4 +1,4 @@
-#include "Stream/Stream.h"
+#include "Stream/Framework/Stream.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "Host/Core/Log.h"
-#include "Stream/TestStreams.h"
+#include "Stream/Framework/TestStreams.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

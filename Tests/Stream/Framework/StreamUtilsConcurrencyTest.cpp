@@ -1,4 +1,4 @@
-#include "Stream/StreamUtils.h"
+#include "Stream/Framework/StreamUtils.h"
 
 #include <gtest/gtest.h>
 

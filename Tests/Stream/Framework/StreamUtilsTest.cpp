@@ -1,4 +1,4 @@
-#include "Stream/StreamUtils.h"
+#include "Stream/Framework/StreamUtils.h"
 
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "Host/Core/Log.h"
-#include "Stream/WakeLatencyEstimator.h"
+#include "Stream/Framework/WakeLatencyEstimator.h"
 
 using namespace Corvexis;
 using namespace std::chrono_literals;

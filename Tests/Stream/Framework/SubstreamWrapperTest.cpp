@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Stream/SubstreamWrapper.h"
+#include "Stream/Framework/SubstreamWrapper.h"
 #include "TestStreamGroups.h"
 #include "TestStreams.h"
 

@@ -1,4 +1,4 @@
-#include "Stream/SynchronousConsumer.h"
+#include "Stream/Framework/SynchronousConsumer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 #include "TestStreams.h"
 
 namespace Corvexis {

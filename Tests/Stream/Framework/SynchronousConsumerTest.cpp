@@ -1,4 +1,4 @@
-#include "Stream/SynchronousConsumer.h"
+#include "Stream/Framework/SynchronousConsumer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "Stream/StreamData.h"
+#include "Stream/Framework/StreamData.h"
 #include "Support/TestUtil.h"
 #include "TestStreams.h"
 

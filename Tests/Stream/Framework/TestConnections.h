@@ -5,8 +5,8 @@
 #include <set>
 #include <vector>
 
-#include "Stream/OutputConnection.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/OutputConnection.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis::Test {
 

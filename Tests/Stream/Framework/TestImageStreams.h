@@ -9,8 +9,8 @@
 #include "Host/Core/ImageDescriptor.h"
 #include "Host/Core/MemImage.h"
 #include "Host/Lib/SharedImage.h"
-#include "Stream/ImageStream.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 namespace Corvexis::Test {
 

@@ -9,11 +9,11 @@
 
 #include <QCoreApplication>
 
-#include "Stream/CompoundStreamData.h"
-#include "Stream/StreamGroup.h"
-#include "Stream/Substream.h"
-#include "Stream/TrackingStream.h"
-#include "Stream/TrackingSubstream.h"
+#include "Stream/Framework/CompoundStreamData.h"
+#include "Stream/Framework/StreamGroup.h"
+#include "Stream/Framework/Substream.h"
+#include "Stream/Framework/TrackingStream.h"
+#include "Stream/Framework/TrackingSubstream.h"
 
 namespace Corvexis::Test {
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "Stream/Stream.h"
-#include "Stream/StreamData.h"
+#include "Stream/Framework/Stream.h"
+#include "Stream/Framework/StreamData.h"
 
 namespace Corvexis::Test {
 

@@ -1,4 +1,4 @@
-#include "Stream/ThreadSafeSharedImage.h"
+#include "Stream/Framework/ThreadSafeSharedImage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/GlImage.h"
 #include "Host/GL/RequireOpenGL.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Framework/ImageStreamData.h"
 
 using namespace Corvexis;
 

@@ -1,9 +1,9 @@
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 #include <gtest/gtest.h>
 
 #include "Host/Core/Log.h"
-#include "Stream/TrackingStream.h"
+#include "Stream/Framework/TrackingStream.h"
 #include "TestStreams.h"
 
 namespace Corvexis {

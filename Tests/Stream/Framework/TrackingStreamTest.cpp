@@ -1,4 +1,4 @@
-#include "Stream/TrackingStream.h"
+#include "Stream/Framework/TrackingStream.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Host/Core/Log.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/TrackingStreamData.h"
 
 namespace Corvexis {
 namespace {

@@ -1,4 +1,4 @@
-#include "Stream/WakeLatencyEstimator.h"
+#include "Stream/Framework/WakeLatencyEstimator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Stream/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,8 +14,8 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"
-#include "Stream/FakeImageFrame.h"
-#include "Stream/FakeImageTestUtil.h"
+#include "Stream/Simulated/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageTestUtil.h"
 
 using namespace Corvexis;
 using namespace Corvexis::Test;

@@ -1,4 +1,4 @@
-#include "Stream/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageFrame.h"
 
 #include <set>
 
@@ -6,7 +6,7 @@
 
 #include "Host/Core/MemImage.h"
 #include "Host/Core/Random.h"
-#include "Stream/FakeImageTestUtil.h"
+#include "Stream/Simulated/FakeImageTestUtil.h"
 
 using namespace Corvexis;
 using namespace Corvexis::Test;

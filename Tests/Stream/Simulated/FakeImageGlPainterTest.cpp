@@ -1,4 +1,4 @@
-#include "Stream/FakeImageGlPainter.h"
+#include "Stream/Simulated/FakeImageGlPainter.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/GlImage.h"
 #include "Host/GL/RequireOpenGL.h"
-#include "Stream/FakeImageCpuPainter.h"
-#include "Stream/FakeImageFrame.h"
-#include "Stream/FakeImageTestUtil.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageTestUtil.h"
 
 using namespace Corvexis;
 using namespace Corvexis::Test;

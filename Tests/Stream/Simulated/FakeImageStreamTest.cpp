@@ -1,4 +1,4 @@
-#include "Stream/FakeImageStream.h"
+#include "Stream/Simulated/FakeImageStream.h"
 
 #include <memory>
 #include <mutex>
@@ -12,10 +12,10 @@
 #include "Host/Core/VitalsDataComponent.h"
 #include "Host/GL/RequireOpenGL.h"
 #include "Host/Lib/SharedImage.h"
-#include "Stream/FakeImageCpuPainter.h"
-#include "Stream/FakeImageFrame.h"
-#include "Stream/FakeImageTestUtil.h"
-#include "Stream/ImageStreamData.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageTestUtil.h"
+#include "Stream/Framework/ImageStreamData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

@@ -11,8 +11,8 @@
 #include "Host/Core/ImageDescriptor.h"
 #include "Host/Core/MemImage.h"
 #include "Host/Core/Random.h"
-#include "Stream/FakeImageCpuPainter.h"
-#include "Stream/FakeImageFrame.h"
+#include "Stream/Simulated/FakeImageCpuPainter.h"
+#include "Stream/Simulated/FakeImageFrame.h"
 
 // Helpers shared by the tests of the simulated image picture and its painters.
 namespace Corvexis::Test {

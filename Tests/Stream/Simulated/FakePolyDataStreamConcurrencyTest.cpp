@@ -8,8 +8,8 @@
 
 #include "Host/Core/Mesh.h"
 #include "Host/Core/Properties.h"
-#include "Stream/FakePolyDataStream.h"
-#include "Stream/PolyDataStreamData.h"
+#include "Stream/Simulated/FakePolyDataStream.h"
+#include "Stream/Framework/PolyDataStreamData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

@@ -1,4 +1,4 @@
-#include "Stream/FakePolyDataStream.h"
+#include "Stream/Simulated/FakePolyDataStream.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include "Host/Core/MeshCreator.h"
 #include "Host/Core/PointCloud.h"
 #include "Host/Core/Properties.h"
-#include "Stream/CreateStreamAlgorithm.h"
-#include "Stream/FakePolyDataStreamIoAlgorithm.h"
-#include "Stream/PolyDataStreamData.h"
+#include "Stream/Framework/CreateStreamAlgorithm.h"
+#include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
+#include "Stream/Framework/PolyDataStreamData.h"
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Support/TestUtil.h"
 

@@ -1,4 +1,4 @@
-#include "Stream/FakeTrackingStream.h"
+#include "Stream/Simulated/FakeTrackingStream.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "Host/Core/Log.h"
 #include "Host/Core/Properties.h"
 #include "Host/Core/PropertiesIO.h"
-#include "Stream/TrackingStreamData.h"
+#include "Stream/Framework/TrackingStreamData.h"
 #include "Support/TestUtil.h"
 
 namespace Corvexis {
