@@ -152,7 +152,7 @@ bool Connection::connectToServer()
     }
     igtl::ClientSocket::Pointer client = igtl::ClientSocket::New();
     if (client->ConnectToServer(host_.c_str(), port_) != 0) {
-        client->CloseSocket();
+        LibraryAdapter::closeSocket(*client);
         return false;
     }
     {
@@ -203,7 +203,7 @@ void Connection::waitForClient(Threading::StoppableThread& thread, double timeou
         igtl::ClientSocket::Pointer client = server->WaitForConnection(100);
         if (thread.isStopRequested() || closing_.load()) {
             if (client.IsNotNull())
-                client->CloseSocket();
+                LibraryAdapter::closeSocket(*client);
             break;
         }
         if (client.IsNull()) {
@@ -224,17 +224,17 @@ void Connection::waitForClient(Threading::StoppableThread& thread, double timeou
                 name() +
                     ": a connection request was ignored. Disconnect the socket from previous "
                     "device before connecting to a new device.");
-            client->CloseSocket();
+            LibraryAdapter::closeSocket(*client);
             continue;
         }
         if (status_.load() == ConnectionStatus::Disconnected || thread.isStopRequested()) {
-            client->CloseSocket();
+            LibraryAdapter::closeSocket(*client);
             break;
         }
         log(Log::Level::Info, name() + " is connected now.");
         startReceiver(igtl::Socket::Pointer(client.GetPointer()));
     }
-    server->CloseSocket();
+    LibraryAdapter::closeSocket(*server);
     listeningPort_.store(0);
     ConnectionStatus expected = ConnectionStatus::WaitingForClient;
     if (status_.compare_exchange_strong(expected, ConnectionStatus::Disconnected))
@@ -306,7 +306,7 @@ void Connection::receiverLoop(Threading::StoppableThread& thread, igtl::Socket::
     log(Log::Level::Info, "Thread closing");
     {
         std::lock_guard lock(socketMutex_);
-        socket->CloseSocket();
+        LibraryAdapter::closeSocket(*socket);
         if (socket_ == socket)
             socket_ = nullptr;
     }
@@ -404,7 +404,7 @@ bool Connection::closeConnection()
         {
             std::lock_guard lock(socketMutex_);
             if (socket_.IsNotNull()) {
-                socket_->CloseSocket();
+                LibraryAdapter::closeSocket(*socket_);
                 socket_ = nullptr;
             }
         }

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -104,6 +105,14 @@ std::uint64_t LibraryAdapter::rawBodySize(const std::uint8_t* header)
 int LibraryAdapter::descriptor(igtl::Socket& socket)
 {
     return SocketAccess::descriptorOf(socket);
+}
+
+void LibraryAdapter::closeSocket(igtl::Socket& socket)
+{
+    const int fd = descriptor(socket);
+    socket.CloseSocket();
+    if (fd >= 0)
+        ::close(fd);
 }
 
 LibraryAdapter::ReadResult LibraryAdapter::receive(int fd, void* data, std::size_t length,

@@ -53,6 +53,10 @@ public:
 
     // The descriptor of an igtl socket, or -1 when it is closed.
     static int descriptor(igtl::Socket& socket);
+    // Closes the socket for good. The installed release's CloseSocket() shuts the link down but leaves
+    // the descriptor open (one leaked per connection); this releases it too. Caller serialises users of
+    // the socket.
+    static void closeSocket(igtl::Socket& socket);
 
     // Reads exactly `length` bytes. Waits at most `firstByteTimeoutMs` for the first byte (TimedOut when
     // none came); once a byte arrived it keeps reading until the rest is there, the peer closes, an error
