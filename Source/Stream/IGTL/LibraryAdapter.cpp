@@ -42,6 +42,19 @@ LibraryAdapter::ReadResult readSome(int fd, std::uint8_t* out, std::size_t lengt
     while (done < length) {
         if (stop.load())
             return LibraryAdapter::ReadResult::Stopped;
+        // Read what is there first; wait only when nothing is (one system call per chunk of a large body).
+        const ssize_t n = ::recv(fd, out + done, length - done, MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            return LibraryAdapter::ReadResult::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return errno == ECONNRESET ? LibraryAdapter::ReadResult::Closed
+                                       : LibraryAdapter::ReadResult::Failed;
         const int slice = done == 0 && firstByteTimeoutMs >= 0
                               ? std::min(kPollSliceMs, std::max(0, firstByteTimeoutMs - waitedMs))
                               : kPollSliceMs;
@@ -52,18 +65,7 @@ LibraryAdapter::ReadResult readSome(int fd, std::uint8_t* out, std::size_t lengt
             waitedMs += slice;
             if (done == 0 && firstByteTimeoutMs >= 0 && waitedMs >= firstByteTimeoutMs)
                 return LibraryAdapter::ReadResult::TimedOut;
-            continue;
         }
-        const ssize_t n = ::recv(fd, out + done, length - done, 0);
-        if (n == 0)
-            return LibraryAdapter::ReadResult::Closed;
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
-                continue;
-            return errno == ECONNRESET ? LibraryAdapter::ReadResult::Closed
-                                       : LibraryAdapter::ReadResult::Failed;
-        }
-        done += static_cast<std::size_t>(n);
     }
     return LibraryAdapter::ReadResult::Complete;
 }
