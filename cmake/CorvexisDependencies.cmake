@@ -11,3 +11,12 @@ endif()
 if(CORVEXIS_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# OpenIGTLink (Debian's libopenigtlink-dev, library 1.11, protocol 2). Only its headers and library are
+# used: the package's own compile flags are not applied to our targets, and its headers come in as
+# system headers so that our warnings stay errors for our code only.
+find_path(OPENIGTLINK_INCLUDE_DIR igtlMessageBase.h PATHS /usr/include/openigtlink REQUIRED)
+find_library(OPENIGTLINK_LIBRARY OpenIGTLink REQUIRED)
+add_library(Corvexis_OpenIGTLink INTERFACE IMPORTED GLOBAL)
+target_include_directories(Corvexis_OpenIGTLink SYSTEM INTERFACE ${OPENIGTLINK_INCLUDE_DIR})
+target_link_libraries(Corvexis_OpenIGTLink INTERFACE ${OPENIGTLINK_LIBRARY} Threads::Threads)
+add_library(Corvexis::OpenIGTLink ALIAS Corvexis_OpenIGTLink)

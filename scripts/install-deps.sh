@@ -12,6 +12,8 @@ packages=(
   libegl-dev libopengl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # OpenIGTLink: the library, and the reference example programs the interop tests build and run
+  libopenigtlink-dev openigtlink-examples
 )
 
 missing=()

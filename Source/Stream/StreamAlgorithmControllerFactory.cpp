@@ -7,6 +7,8 @@
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
 #include "Stream/Framework/StreamForwarder.h"
+#include "Stream/IGTL/ConnectionIoAlgorithm.h"
+#include "Stream/IGTL/CreateDataIoAlgorithm.h"
 
 namespace Corvexis {
 
@@ -23,6 +25,9 @@ StreamAlgorithmControllerFactory::StreamAlgorithmControllerFactory()
                                                           "StreamControllerBase");
     addStreamControllerRow<CreateStreamAlgorithm<FakePolyDataStream>>(
         "CreateStreamAlgorithm<FakePolyDataStream>", "StreamControllerBase");
+    addDefaultControllerRow<IGTL::ConnectionIoAlgorithm>("IGTL::ConnectionIoAlgorithm");
+    // The graphical IGTL::CreateDeviceController is a default controller here.
+    addDefaultControllerRow<IGTL::CreateDataIoAlgorithm>("IGTL::CreateDataIoAlgorithm");
 
     registerMenuEntry("Stream;Stream Controls");
     registerMenuEntry("Stream;Attach Spacing Information");

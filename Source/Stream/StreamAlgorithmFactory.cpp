@@ -7,6 +7,8 @@
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
 #include "Stream/Framework/StreamForwarder.h"
+#include "Stream/IGTL/ConnectionIoAlgorithm.h"
+#include "Stream/IGTL/CreateDataIoAlgorithm.h"
 
 namespace Corvexis {
 
@@ -23,6 +25,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
                                                      "IO;Streaming;Fake PolyData Stream");
     registerAlgorithm<CreateStreamAlgorithm<FakePolyDataStream>>("CreateFakePolyDataStream",
                                                                  "Streaming; Fake PolyData Stream");
+    registerAlgorithm<IGTL::CreateDataIoAlgorithm>("IgtlCreateDataIo", "IGTLink Data IO");
+    registerAlgorithm<IGTL::ConnectionIoAlgorithm>("IgtlConnectionIo", "IO;Streaming;IGTLink Connection");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;

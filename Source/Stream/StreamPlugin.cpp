@@ -6,6 +6,7 @@
 #include "Stream/StreamAlgorithmControllerFactory.h"
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Stream/StreamDataAnnotationFactory.h"
+#include "Stream/IGTL/DeviceKinds.h"
 
 namespace Corvexis {
 
@@ -33,6 +34,7 @@ PluginBase::Status StreamPlugin::init()
     registerFactories(std::move(annotationFactory), std::move(controllerFactory), std::move(algorithmFactory));
     // The video-file playback wrapper, the IGTL device kinds and the camera back-end register here
     // once their subsystems are built.
+    IGTL::DeviceKinds::registerAll();
     return Status::Success;
 }
 

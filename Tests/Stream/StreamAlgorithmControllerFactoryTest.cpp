@@ -70,6 +70,8 @@ TEST(StreamAlgorithmControllerFactoryTest, TableRowsOfBuiltAlgorithms)
                         {"CreateStreamIoAlgorithm<FakeImageStream>", "FakeImageStreamController"},
                         {"FakePolyDataStreamIoAlgorithm", "StreamControllerBase"},
                         {"CreateStreamAlgorithm<FakePolyDataStream>", "StreamControllerBase"},
+                        {"IGTL::ConnectionIoAlgorithm", "DefaultAlgorithmController"},
+                        {"IGTL::CreateDataIoAlgorithm", "DefaultAlgorithmController"},
                     }));
     CreateStreamIoAlgorithm<FakeImageStream, true, true> fakeImage;
     auto controller = factory.create(&fakeImage);
