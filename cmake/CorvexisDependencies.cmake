@@ -11,3 +11,6 @@ endif()
 if(CORVEXIS_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# Video files and video coding: Debian's FFmpeg libraries.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
