@@ -12,6 +12,8 @@ packages=(
   libegl-dev libopengl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # video: FFmpeg's libraries, and the ffmpeg/ffprobe programs the video tests compare against
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
 )
 
 missing=()

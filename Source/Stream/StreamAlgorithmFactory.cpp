@@ -7,6 +7,9 @@
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
 #include "Stream/Framework/StreamForwarder.h"
+#include "Stream/Video/StreamToVideoAlgorithm.h"
+#include "Stream/Video/VideoStreamExtractionAlgorithm.h"
+#include "Stream/Video/VideoStreamIoAlgorithm.h"
 
 namespace Corvexis {
 
@@ -23,6 +26,13 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
                                                      "IO;Streaming;Fake PolyData Stream");
     registerAlgorithm<CreateStreamAlgorithm<FakePolyDataStream>>("CreateFakePolyDataStream",
                                                                  "Streaming; Fake PolyData Stream");
+    registerAlgorithm<StreamToVideoAlgorithm>("StreamToVideo", "Streaming;Record Stream to Video");
+    registerAlgorithm<VideoStreamExtractionAlgorithm>("VideoStreamExtraction",
+                                                      "Streaming;Extract selection to image set");
+    // A combination of the host's flag values (a file reader with a file dialog); their meaning is the
+    // host's.
+    registerAlgorithm<VideoStreamIoAlgorithmHelper<false>>("VideoStreamIoFile",
+                                                           "IO;Streaming;Video File Stream", 1 | 2);
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;

@@ -64,11 +64,13 @@ public:
     ScratchDir()
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string leaf = std::string(info ? info->test_suite_name() : "video") + "_" + (info ? info->name() : "x");
+        std::string leaf =
+            std::string(info ? info->test_suite_name() : "video") + "_" + (info ? info->name() : "x");
         for (char& c : leaf)
             if (c == '/')
                 c = '_';
-        path_ = std::filesystem::path(::testing::TempDir()) / ("cvx_" + std::to_string(::getpid()) + "_" + leaf);
+        path_ =
+            std::filesystem::path(::testing::TempDir()) / ("cvx_" + std::to_string(::getpid()) + "_" + leaf);
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -91,8 +93,8 @@ inline std::string makeTestClip(const std::string& path, int width, int height, 
                                 const std::string& outputOptions)
 {
     std::ostringstream cmd;
-    cmd << "ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=size=" << width << "x" << height << ":rate=" << fps
-        << " -frames:v " << frames << " " << outputOptions << " '" << path << "' 2>&1";
+    cmd << "ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=size=" << width << "x" << height
+        << ":rate=" << fps << " -frames:v " << frames << " " << outputOptions << " '" << path << "' 2>&1";
     int status = 0;
     const std::string out = runCommand(cmd.str(), &status);
     return status == 0 ? std::string() : (out.empty() ? std::string("ffmpeg failed") : out);
@@ -103,7 +105,8 @@ inline std::map<std::string, std::string> probeVideo(const std::string& path)
 {
     const std::string out = runCommand(
         "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=codec_name,width,height,avg_frame_rate,r_frame_rate,nb_read_frames,pix_fmt -of default=nw=1 '" +
+        "stream=codec_name,width,height,avg_frame_rate,r_frame_rate,nb_read_frames,pix_fmt -of default=nw=1 "
+        "'" +
         path + "' 2>/dev/null");
     std::map<std::string, std::string> values;
     std::istringstream lines(out);
@@ -134,8 +137,8 @@ inline double parseRate(const std::string& text)
 inline std::vector<std::uint8_t> ffmpegRawRgb(const std::string& path, const std::string& rawPath)
 {
     int status = 0;
-    runCommand("ffmpeg -nostdin -y -loglevel error -i '" + path + "' -map 0:v:0 -f rawvideo -pix_fmt rgb24 '" +
-                   rawPath + "' 2>&1",
+    runCommand("ffmpeg -nostdin -y -loglevel error -i '" + path +
+                   "' -map 0:v:0 -f rawvideo -pix_fmt rgb24 '" + rawPath + "' 2>&1",
                &status);
     if (status != 0)
         return {};
@@ -167,7 +170,8 @@ inline int maxDifference(const std::uint8_t* a, const std::uint8_t* b, std::size
 
 // A smooth picture (gradients) with a square that moves with `index`, so that consecutive frames
 // differ and a lossy codec keeps a known quality. Channels 1 to 4; the fourth is 255.
-inline std::unique_ptr<TypedImage<std::uint8_t>> makePatternFrame(int width, int height, int channels, int index)
+inline std::unique_ptr<TypedImage<std::uint8_t>> makePatternFrame(int width, int height, int channels,
+                                                                  int index)
 {
     auto image = TypedImage<std::uint8_t>::create(width, height, 1, channels);
     const int side = std::max(8, width / 8);
@@ -176,10 +180,10 @@ inline std::unique_ptr<TypedImage<std::uint8_t>> makePatternFrame(int width, int
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const bool square = x >= left && x < left + side && y >= top && y < top + side;
-            const std::uint8_t values[4] = {static_cast<std::uint8_t>(square ? 230 : x * 255 / width),
-                                            static_cast<std::uint8_t>(square ? 40 : y * 255 / height),
-                                            static_cast<std::uint8_t>(square ? 60 : (x + y) * 127 / (width + height) + 64),
-                                            255};
+            const std::uint8_t values[4] = {
+                static_cast<std::uint8_t>(square ? 230 : x * 255 / width),
+                static_cast<std::uint8_t>(square ? 40 : y * 255 / height),
+                static_cast<std::uint8_t>(square ? 60 : (x + y) * 127 / (width + height) + 64), 255};
             for (int c = 0; c < channels; ++c)
                 image->at(x, y, 0, c) = values[c];
         }

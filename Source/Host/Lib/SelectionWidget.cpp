@@ -21,7 +21,8 @@ Registry& registry()
 
 }  // namespace
 
-SelectionWidget::PlaybackWrapper* SelectionWidget::registerPlaybackWrapper(std::unique_ptr<PlaybackWrapper> wrapper)
+SelectionWidget::PlaybackWrapper* SelectionWidget::registerPlaybackWrapper(
+    std::unique_ptr<PlaybackWrapper> wrapper)
 {
     if (!wrapper)
         return nullptr;
@@ -37,7 +38,8 @@ bool SelectionWidget::unregisterPlaybackWrapper(PlaybackWrapper* wrapper)
     {
         std::lock_guard lock(registry().mutex);
         auto& list = registry().wrappers;
-        auto it = std::find_if(list.begin(), list.end(), [wrapper](const auto& w) { return w.get() == wrapper; });
+        auto it =
+            std::find_if(list.begin(), list.end(), [wrapper](const auto& w) { return w.get() == wrapper; });
         if (it == list.end())
             return false;
         removed = std::move(*it);

@@ -35,7 +35,8 @@ TEST(SelectionWidgetTest, FindsTheNewestWrapperThatHandlesAnItemAndDestroysItOnU
     int destroyed = 0;
     const int before = SelectionWidget::playbackWrapperCount();
     auto* first = SelectionWidget::registerPlaybackWrapper(std::make_unique<CountingWrapper>(&a, &destroyed));
-    auto* second = SelectionWidget::registerPlaybackWrapper(std::make_unique<CountingWrapper>(&a, &destroyed));
+    auto* second =
+        SelectionWidget::registerPlaybackWrapper(std::make_unique<CountingWrapper>(&a, &destroyed));
     EXPECT_EQ(SelectionWidget::registerPlaybackWrapper(nullptr), nullptr);
     EXPECT_EQ(SelectionWidget::playbackWrapperCount(), before + 2);
     EXPECT_EQ(SelectionWidget::playbackWrapper(&a), second);

@@ -53,13 +53,17 @@ protected:
             options = format.fallbackOptions;
         }
         clip_ = scratch_.file(std::string("clip.") + format.extension);
-        const std::string error = Corvexis::Test::makeTestClip(clip_, kWidth, kHeight, kFps, kFrames, options);
+        const std::string error =
+            Corvexis::Test::makeTestClip(clip_, kWidth, kHeight, kFps, kFrames, options);
         ASSERT_TRUE(error.empty()) << error;
         raw_ = Corvexis::Test::ffmpegRawRgb(clip_, scratch_.file("clip.rgb"));
         ASSERT_FALSE(raw_.empty());
     }
 
-    const std::uint8_t* reference(int frame) const { return raw_.data() + frameBytes() * static_cast<std::size_t>(frame); }
+    const std::uint8_t* reference(int frame) const
+    {
+        return raw_.data() + frameBytes() * static_cast<std::size_t>(frame);
+    }
     static std::size_t frameBytes() { return std::size_t{kWidth} * kHeight * 3; }
 
     Corvexis::Test::ScratchDir scratch_;
@@ -89,8 +93,10 @@ TEST_P(VideoCaptureFormatTest, SequentialFramesEqualFfmpegDecodeWithinOneLevel)
     const int count = capture.numberOfFrames();
     for (int i = 0; i < count; ++i) {
         double time = -1.0;
-        ASSERT_TRUE(capture.readNextFrame(frame.data(), 3, time)) << "frame " << i << ": " << capture.lastError();
-        EXPECT_LE(Corvexis::Test::maxDifference(frame.data(), reference(i), frameBytes()), 1) << "frame " << i;
+        ASSERT_TRUE(capture.readNextFrame(frame.data(), 3, time))
+            << "frame " << i << ": " << capture.lastError();
+        EXPECT_LE(Corvexis::Test::maxDifference(frame.data(), reference(i), frameBytes()), 1)
+            << "frame " << i;
         EXPECT_NEAR(time, i / capture.fps(), 0.5 / capture.fps()) << "frame " << i;
     }
     double time = 0.0;
@@ -107,7 +113,8 @@ TEST_P(VideoCaptureFormatTest, PositioningGivesExactlyThatFrame)
         ASSERT_TRUE(capture.setPosition(target));
         double time = 0.0;
         ASSERT_TRUE(capture.readNextFrame(frame.data(), 3, time)) << "frame " << target;
-        EXPECT_LE(Corvexis::Test::maxDifference(frame.data(), reference(target), frameBytes()), 1) << "frame " << target;
+        EXPECT_LE(Corvexis::Test::maxDifference(frame.data(), reference(target), frameBytes()), 1)
+            << "frame " << target;
         EXPECT_EQ(capture.position(), target + 1);
     }
     // Beyond the end clamps to the last frame.

@@ -49,7 +49,8 @@ TEST(VideoFileRecorderTest, WritesAFileFfmpegReadsBackUnderItsFinalNameOnlyWhenF
     const std::size_t frameBytes = std::size_t{kWidth} * kHeight * 3;
     ASSERT_EQ(raw.size(), frameBytes * kFrames);
     for (int i = 0; i < kFrames; ++i)
-        EXPECT_GT(Corvexis::Test::psnr(raw.data() + frameBytes * i, inputs[i]->pointer(), frameBytes), 30.0) << "frame " << i;
+        EXPECT_GT(Corvexis::Test::psnr(raw.data() + frameBytes * i, inputs[i]->pointer(), frameBytes), 30.0)
+            << "frame " << i;
 }
 
 TEST(VideoFileRecorderTest, ScalesImagesOfOtherSizesAndChannelCounts)
@@ -85,7 +86,8 @@ TEST(VideoFileRecorderTest, MissingHardwareEncoderSaysSoAndNamesTheOfferedEncode
     EXPECT_NE(why.find("hardware"), std::string::npos) << why;
     EXPECT_NE(why.find("encoders this FFmpeg build offers"), std::string::npos) << why;
     EXPECT_NE(why.find("mpeg4"), std::string::npos) << why;
-    EXPECT_EQ(why.find(", h264_nvenc"), std::string::npos) << "hardware-only encoders are not offered: " << why;
+    EXPECT_EQ(why.find(", h264_nvenc"), std::string::npos)
+        << "hardware-only encoders are not offered: " << why;
     EXPECT_FALSE(recorder.ok());
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
@@ -99,7 +101,8 @@ TEST(VideoFileRecorderTest, RefusesUnknownNamesAndOptionsWithoutLeavingFiles)
     EXPECT_LT(recorder.initialize(64, 48, 25, 1, "matroska", "no-such-encoder", {}, path), 0);
     EXPECT_NE(recorder.lastError().find("no-such-encoder"), std::string::npos);
     EXPECT_LT(recorder.initialize(64, 48, 25, 1, "no-such-container", "mpeg4", {}, path), 0);
-    EXPECT_LT(recorder.initialize(64, 48, 25, 1, "matroska", "mpeg4", {{"definitelyNotAnOption", "1"}}, path), 0);
+    EXPECT_LT(recorder.initialize(64, 48, 25, 1, "matroska", "mpeg4", {{"definitelyNotAnOption", "1"}}, path),
+              0);
     EXPECT_NE(recorder.lastError().find("definitelyNotAnOption"), std::string::npos) << recorder.lastError();
     EXPECT_LT(recorder.initialize(0, 48, 25, 1, "matroska", "mpeg4", {}, path), 0);
     EXPECT_FALSE(recorder.finalize());

@@ -114,7 +114,8 @@ struct VideoCapture::Impl
         if (indexFrames)
             index();
         else if (stream->nb_frames > 0)
-            frameCount = static_cast<int>(std::min<std::int64_t>(stream->nb_frames, std::numeric_limits<int>::max()));
+            frameCount =
+                static_cast<int>(std::min<std::int64_t>(stream->nb_frames, std::numeric_limits<int>::max()));
         else if (format->duration > 0 && rate > 0.0)
             frameCount = static_cast<int>(std::llround(format->duration / double(AV_TIME_BASE) * rate));
     }
@@ -129,7 +130,8 @@ struct VideoCapture::Impl
                 std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
                 if (ts == AV_NOPTS_VALUE) {
                     complete = false;
-                    ts = previous == AV_NOPTS_VALUE ? 0 : previous + std::max<std::int64_t>(packet->duration, 1);
+                    ts = previous == AV_NOPTS_VALUE ? 0
+                                                    : previous + std::max<std::int64_t>(packet->duration, 1);
                 }
                 timestamps.push_back(ts);
                 previous = ts;
@@ -239,8 +241,8 @@ struct VideoCapture::Impl
         }
         const auto source = static_cast<AVPixelFormat>(frame->format);
         // Bicubic, as FFmpeg's own command-line conversion, so that both give the same pixels.
-        scaler = sws_getCachedContext(scaler, frame->width, frame->height, source, dstWidth, dstHeight, target,
-                                      SWS_BICUBIC, nullptr, nullptr, nullptr);
+        scaler = sws_getCachedContext(scaler, frame->width, frame->height, source, dstWidth, dstHeight,
+                                      target, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (scaler == nullptr) {
             lastError = "no conversion from this pixel format";
             return false;
@@ -350,7 +352,8 @@ bool VideoCapture::setPosition(int frame)
     return true;
 }
 
-bool VideoCapture::readNextFrameResized(std::uint8_t* buffer, int width, int height, int channels, double& time)
+bool VideoCapture::readNextFrameResized(std::uint8_t* buffer, int width, int height, int channels,
+                                        double& time)
 {
     return impl_->read(buffer, width, height, channels, time);
 }

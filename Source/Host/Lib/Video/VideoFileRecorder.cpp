@@ -135,19 +135,20 @@ int VideoFileRecorder::initialize(int width, int height, int fps, int outputPixe
     d.frames = 0;
     d.lastError.clear();
     if (width <= 0 || height <= 0 || fps <= 0)
-        return d.fail(AVERROR(EINVAL), "invalid size " + std::to_string(width) + "x" + std::to_string(height) +
-                                           " or rate " + std::to_string(fps));
+        return d.fail(AVERROR(EINVAL), "invalid size " + std::to_string(width) + "x" +
+                                           std::to_string(height) + " or rate " + std::to_string(fps));
     if (path.empty())
         return d.fail(AVERROR(EINVAL), "no output path");
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName.c_str());
-    const std::string offered = "; video encoders this FFmpeg build offers: " + joined(availableEncoders(true));
+    const std::string offered =
+        "; video encoders this FFmpeg build offers: " + joined(availableEncoders(true));
     if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
         return d.fail(AVERROR_ENCODER_NOT_FOUND, "no video encoder named '" + encoderName + "'" + offered);
 
     d.path = path;
     d.temporaryPath = path + ".partial";
-    int rc = avformat_alloc_output_context2(&d.format, nullptr, container.empty() ? nullptr : container.c_str(),
-                                            path.c_str());
+    int rc = avformat_alloc_output_context2(&d.format, nullptr,
+                                            container.empty() ? nullptr : container.c_str(), path.c_str());
     if (rc < 0 || d.format == nullptr)
         return d.fail(rc, "unknown container '" + (container.empty() ? path : container) + "'");
 
@@ -188,7 +189,8 @@ int VideoFileRecorder::initialize(int width, int height, int fps, int outputPixe
         return d.fail(rc, why + offered);
     }
     if (!unused.empty())
-        return d.fail(AVERROR(EINVAL), "the encoder '" + encoderName + "' does not know the options: " + unused);
+        return d.fail(AVERROR(EINVAL),
+                      "the encoder '" + encoderName + "' does not know the options: " + unused);
 
     d.stream = avformat_new_stream(d.format, nullptr);
     if (d.stream == nullptr)
@@ -223,25 +225,26 @@ bool VideoFileRecorder::encodeFrame(const TypedImage<std::uint8_t>& image)
         return false;
     AVPixelFormat source = AV_PIX_FMT_NONE;
     switch (image.channels()) {
-    case 1:
-        source = AV_PIX_FMT_GRAY8;
-        break;
-    case 3:
-        source = AV_PIX_FMT_RGB24;
-        break;
-    case 4:
-        source = AV_PIX_FMT_RGBA;
-        break;
-    default:
-        d.lastError = "images of " + std::to_string(image.channels()) + " channels cannot be recorded";
-        return false;
+        case 1:
+            source = AV_PIX_FMT_GRAY8;
+            break;
+        case 3:
+            source = AV_PIX_FMT_RGB24;
+            break;
+        case 4:
+            source = AV_PIX_FMT_RGBA;
+            break;
+        default:
+            d.lastError = "images of " + std::to_string(image.channels()) + " channels cannot be recorded";
+            return false;
     }
     if (image.slices() != 1 || image.width() <= 0 || image.height() <= 0) {
         d.lastError = "only single-slice images can be recorded";
         return false;
     }
-    d.scaler = sws_getCachedContext(d.scaler, image.width(), image.height(), source, d.encoder->width,
-                                    d.encoder->height, d.encoder->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    d.scaler =
+        sws_getCachedContext(d.scaler, image.width(), image.height(), source, d.encoder->width,
+                             d.encoder->height, d.encoder->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (d.scaler == nullptr) {
         d.lastError = "no conversion to the encoder's pixel format";
         return false;
