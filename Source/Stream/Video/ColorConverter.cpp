@@ -17,11 +17,12 @@ inline std::uint8_t toByte(float value)
 
 void ColorConverter::convertPixel(std::uint8_t y, std::uint8_t u, std::uint8_t v, std::uint8_t* rgba)
 {
-    const float c = 1.164f * (static_cast<float>(y) - 16.0f);
+    // The same operations in the same order as nv12ToRgba and the kernel, so all give identical bytes.
     const float d = static_cast<float>(u) - 128.0f;
     const float e = static_cast<float>(v) - 128.0f;
+    const float c = 1.164f * (static_cast<float>(y) - 16.0f);
     rgba[0] = toByte(c + 1.596f * e);
-    rgba[1] = toByte(c - 0.813f * e - 0.391f * d);
+    rgba[1] = toByte(c + (-0.813f * e - 0.391f * d));
     rgba[2] = toByte(c + 2.018f * d);
     rgba[3] = 255;
 }
@@ -30,19 +31,32 @@ void ColorConverter::nv12ToRgba(const std::uint8_t* luma, int lumaPitch, const s
                                 int chromaPitch, int width, int height, std::uint8_t* rgba, int rgbaPitch)
 {
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* lumaRow = luma + static_cast<std::ptrdiff_t>(y) * lumaPitch;
-        const std::uint8_t* chromaRow = chroma + static_cast<std::ptrdiff_t>(y / 2) * chromaPitch;
-        std::uint8_t* out = rgba + static_cast<std::ptrdiff_t>(y) * rgbaPitch;
-        // Written as one flat loop so that the compiler vectorises it.
-        for (int x = 0; x < width; ++x) {
-            const int cx = x & ~1;
-            const float c = 1.164f * (static_cast<float>(lumaRow[x]) - 16.0f);
-            const float d = static_cast<float>(chromaRow[cx]) - 128.0f;
-            const float e = static_cast<float>(chromaRow[cx + 1]) - 128.0f;
-            out[4 * x + 0] = toByte(c + 1.596f * e);
-            out[4 * x + 1] = toByte(c - 0.813f * e - 0.391f * d);
-            out[4 * x + 2] = toByte(c + 2.018f * d);
-            out[4 * x + 3] = 255;
+        const std::uint8_t* __restrict lumaRow = luma + static_cast<std::ptrdiff_t>(y) * lumaPitch;
+        const std::uint8_t* __restrict chromaRow = chroma + static_cast<std::ptrdiff_t>(y / 2) * chromaPitch;
+        std::uint8_t* __restrict out = rgba + static_cast<std::ptrdiff_t>(y) * rgbaPitch;
+        // Pixel pairs share one U/V pair: the chroma terms are computed once per pair. The loop is kept
+        // flat (no early exits, no shared state) so that the compiler vectorises it.
+        const int pairs = width / 2;
+        for (int i = 0; i < pairs; ++i) {
+            const float d = static_cast<float>(chromaRow[2 * i]) - 128.0f;
+            const float e = static_cast<float>(chromaRow[2 * i + 1]) - 128.0f;
+            const float r = 1.596f * e;
+            const float g = -0.813f * e - 0.391f * d;
+            const float b = 2.018f * d;
+            const float c0 = 1.164f * (static_cast<float>(lumaRow[2 * i]) - 16.0f);
+            const float c1 = 1.164f * (static_cast<float>(lumaRow[2 * i + 1]) - 16.0f);
+            out[8 * i + 0] = toByte(c0 + r);
+            out[8 * i + 1] = toByte(c0 + g);
+            out[8 * i + 2] = toByte(c0 + b);
+            out[8 * i + 3] = 255;
+            out[8 * i + 4] = toByte(c1 + r);
+            out[8 * i + 5] = toByte(c1 + g);
+            out[8 * i + 6] = toByte(c1 + b);
+            out[8 * i + 7] = 255;
+        }
+        if (width % 2 != 0) {
+            const int x = width - 1;
+            convertPixel(lumaRow[x], chromaRow[x & ~1], chromaRow[(x & ~1) + 1], out + 4 * x);
         }
     }
 }

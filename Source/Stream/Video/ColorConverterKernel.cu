@@ -1,5 +1,6 @@
 // NV12 -> RGBA into a GL texture, on the graphics card. Same formula and rounding as
-// ColorConverter::convertPixel (single precision, clamp, round to nearest).
+// ColorConverter::convertPixel (single precision, same order of operations, no fused multiply-add,
+// clamp, round to nearest).
 #include <cstdint>
 
 #include <GL/gl.h>
@@ -29,7 +30,7 @@ __global__ void colorNV12toRGBKernel(cudaSurfaceObject_t surface, const std::uin
     const int cx = x & ~1;
     const float d = static_cast<float>(chroma[(y / 2) * chromaPitch + cx]) - 128.0f;
     const float e = static_cast<float>(chroma[(y / 2) * chromaPitch + cx + 1]) - 128.0f;
-    const uchar4 rgba = make_uchar4(toByte(c + 1.596f * e), toByte(c - 0.813f * e - 0.391f * d),
+    const uchar4 rgba = make_uchar4(toByte(c + 1.596f * e), toByte(c + (-0.813f * e - 0.391f * d)),
                                     toByte(c + 2.018f * d), 255);
     surf2Dwrite(rgba, surface, x * 4, y);
 }
