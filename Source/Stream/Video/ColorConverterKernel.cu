@@ -2,6 +2,7 @@
 // ColorConverter::convertPixel (single precision, same order of operations, no fused multiply-add,
 // clamp, round to nearest).
 #include <cstdint>
+#include <cstdio>
 
 #include <GL/gl.h>
 #include <cuda_gl_interop.h>
@@ -68,10 +69,15 @@ extern "C" const char* corvexisNv12ToGlTexture(unsigned texture, const std::uint
                 const dim3 grid((width + 15) / 16, (height + 15) / 16);
                 colorNV12toRGBKernel<<<grid, block>>>(surface, lumaDevice, chromaDevice, width, height, lumaPitch,
                                                       chromaPitch, width * 3);
-                if (cudaGetLastError() != cudaSuccess)
-                    error = "the conversion kernel failed to launch";
-                else if (cudaDeviceSynchronize() != cudaSuccess)
-                    error = "the conversion kernel failed";
+                cudaError_t status = cudaGetLastError();
+                if (status == cudaSuccess)
+                    status = cudaDeviceSynchronize();
+                if (status != cudaSuccess) {
+                    static thread_local char text[256];
+                    std::snprintf(text, sizeof(text), "CUDA ERROR: %s - file: %s:%d", cudaGetErrorString(status),
+                                  __FILE__, __LINE__);
+                    error = text;
+                }
                 cudaDestroySurfaceObject(surface);
             }
         }

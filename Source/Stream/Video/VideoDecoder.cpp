@@ -375,8 +375,12 @@ std::shared_ptr<SharedImage> VideoDecoder::hardwareImage(AVFrame* frame)
         const std::string error =
             ColorConverter::nv12ToGlTexture(texture->texture(), frame->data[0], frame->linesize[0],
                                             frame->data[1], frame->linesize[1], frame->width, frame->height);
-        if (!error.empty())
-            Log::log(Log::Level::Error, kCategory, "Could not decode image on GPU: " + error);
+        if (error.rfind("CUDA ERROR: ", 0) == 0) {
+            Log::log(Log::Level::Error, kCategory, error);
+        } else if (!error.empty()) {
+            Log::log(Log::Level::Error, kCategory, "Could not decode image on GPU");
+            Log::log(Log::Level::Debug, kCategory, "GPU conversion: " + error);
+        }
         return std::make_shared<SharedImage>(std::move(texture));
     }
     // Built without the kernel: fetch the NV12 picture and convert it with the same formula here.
