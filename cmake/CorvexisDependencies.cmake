@@ -20,3 +20,6 @@ add_library(Corvexis_OpenIGTLink INTERFACE IMPORTED GLOBAL)
 target_include_directories(Corvexis_OpenIGTLink SYSTEM INTERFACE ${OPENIGTLINK_INCLUDE_DIR})
 target_link_libraries(Corvexis_OpenIGTLink INTERFACE ${OPENIGTLINK_LIBRARY} Threads::Threads)
 add_library(Corvexis::OpenIGTLink ALIAS Corvexis_OpenIGTLink)
+# Video files and video coding: Debian's FFmpeg libraries.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)

@@ -14,6 +14,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # OpenIGTLink: the library, and the reference example programs the interop tests build and run
   libopenigtlink-dev openigtlink-examples
+  # video: FFmpeg's libraries, and the ffmpeg/ffprobe programs the video tests compare against
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
 )
 
 missing=()

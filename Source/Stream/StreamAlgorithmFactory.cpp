@@ -9,6 +9,9 @@
 #include "Stream/Framework/StreamForwarder.h"
 #include "Stream/IGTL/ConnectionIoAlgorithm.h"
 #include "Stream/IGTL/CreateDataIoAlgorithm.h"
+#include "Stream/Video/StreamToVideoAlgorithm.h"
+#include "Stream/Video/VideoStreamExtractionAlgorithm.h"
+#include "Stream/Video/VideoStreamIoAlgorithm.h"
 
 namespace Corvexis {
 
@@ -27,6 +30,13 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
                                                                  "Streaming; Fake PolyData Stream");
     registerAlgorithm<IGTL::CreateDataIoAlgorithm>("IgtlCreateDataIo", "IGTLink Data IO");
     registerAlgorithm<IGTL::ConnectionIoAlgorithm>("IgtlConnectionIo", "IO;Streaming;IGTLink Connection");
+    registerAlgorithm<StreamToVideoAlgorithm>("StreamToVideo", "Streaming;Record Stream to Video");
+    registerAlgorithm<VideoStreamExtractionAlgorithm>("VideoStreamExtraction",
+                                                      "Streaming;Extract selection to image set");
+    // A combination of the host's flag values (a file reader with a file dialog); their meaning is the
+    // host's.
+    registerAlgorithm<VideoStreamIoAlgorithmHelper<false>>("VideoStreamIoFile",
+                                                           "IO;Streaming;Video File Stream", 1 | 2);
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;

@@ -3,16 +3,23 @@
 #include <new>
 
 #include "Host/Lib/PluginAutoRegistrationGuard.h"
+#include "Host/Lib/SelectionWidget.h"
 #include "Stream/StreamAlgorithmControllerFactory.h"
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Stream/StreamDataAnnotationFactory.h"
 #include "Stream/IGTL/DeviceKinds.h"
+#include "Stream/Video/VideoFileStreamPlaybackWrapper.h"
 
 namespace Corvexis {
 
 StreamPlugin::StreamPlugin() = default;
 
-StreamPlugin::~StreamPlugin() = default;
+StreamPlugin::~StreamPlugin()
+{
+    // The wrapper's code lives in this library, which may be unloaded after this object is gone.
+    if (playbackWrapper_ != nullptr)
+        SelectionWidget::unregisterPlaybackWrapper(playbackWrapper_);
+}
 
 std::string StreamPlugin::author() const
 {
@@ -32,9 +39,11 @@ PluginBase::Status StreamPlugin::init()
     auto controllerFactory = std::make_unique<StreamAlgorithmControllerFactory>();
     auto algorithmFactory = std::make_unique<StreamAlgorithmFactory>();
     registerFactories(std::move(annotationFactory), std::move(controllerFactory), std::move(algorithmFactory));
-    // The video-file playback wrapper, the IGTL device kinds and the camera back-end register here
-    // once their subsystems are built.
+    if (playbackWrapper_ == nullptr)
+        playbackWrapper_ =
+            SelectionWidget::registerPlaybackWrapper(std::make_unique<VideoFileStreamPlaybackWrapper>());
     IGTL::DeviceKinds::registerAll();
+    // The camera back-ends register here once the camera streams are built.
     return Status::Success;
 }
 

@@ -4,11 +4,13 @@
 
 #include "Host/Lib/CorvexisLibPlugin.h"
 #include "Host/Lib/PluginDescriptor.h"
+#include "Host/Lib/SelectionWidget.h"
 
 namespace Corvexis {
 
 // The plug-in object of the streaming library. init() registers the algorithm, controller and
-// data-annotation factories; they live as long as this object. Holds no state of its own.
+// data-annotation factories; they live as long as this object, and the video-file playback wrapper,
+// which it unregisters when destroyed.
 // Threading: caller synchronises (the host's main thread).
 class StreamPlugin : public CorvexisLibPlugin
 {
@@ -23,6 +25,10 @@ public:
 
     // "Corvexis.Stream".
     static const char* id();
+
+private:
+    // The video-file playback wrapper registered by init(), unregistered by the destructor.
+    SelectionWidget::PlaybackWrapper* playbackWrapper_ = nullptr;
 };
 
 }  // namespace Corvexis

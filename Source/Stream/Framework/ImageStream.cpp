@@ -39,7 +39,7 @@ void ImageStream::onStreamData(const std::shared_ptr<const StreamData>& data)
     const auto* record = dynamic_cast<const ImageStreamData*>(data.get());
     if (!record)
         return;
-    const int index = focus();
+    const int index = describedImageIndex();
     if (index < 0 || static_cast<size_t>(index) >= record->size())
         return;
     const auto image = record->images()[static_cast<size_t>(index)];

@@ -68,6 +68,9 @@ protected:
 
     // Image streams render or upload on their worker.
     bool workerThreadRequiresOpenGl() const override { return true; }
+    // Which image of a record the descriptor follows: the focus, unless a subclass's focus means
+    // something else (a video file's focus is a frame number). Emitting thread.
+    virtual int describedImageIndex() const { return focus(); }
 
 private:
     // Follows descriptor, modality and kind of each image record. Emitting thread.
