@@ -7,6 +7,8 @@
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
 #include "Stream/Framework/StreamForwarder.h"
+#include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
+#include "Stream/Processing/StreamAlgorithmExecutor.h"
 
 namespace Corvexis {
 
@@ -15,6 +17,8 @@ StreamAlgorithmControllerFactory::StreamAlgorithmControllerFactory()
     // Type table, in matching order. A row joins once its algorithm class is built; the graphical
     // controllers named alongside are headless stream or default controllers here.
     addDefaultControllerRow<StreamForwarder>("StreamForwarder");
+    addDefaultControllerRow<SetImageStreamModalityAlgorithm>("SetImageStreamModalityAlgorithm");
+    addStreamControllerRow<StreamAlgorithmExecutor>("StreamAlgorithmExecutor", "StreamAlgorithmExecutorController");
     addStreamControllerRow<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
         "CreateStreamIoAlgorithm<FakeTrackingStream>", "FakeTrackingStreamController");
     addStreamControllerRow<CreateStreamIoAlgorithm<FakeImageStream, true, true>>(

@@ -7,6 +7,10 @@
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
 #include "Stream/Framework/StreamForwarder.h"
+#include "Stream/Processing/ImageStreamSpacingAttacher.h"
+#include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
+#include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
+#include "Stream/Processing/StreamAlgorithmExecutor.h"
 
 namespace Corvexis {
 
@@ -15,6 +19,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     // The table, in registration order. Identifier, menu path and flags of each entry are fixed: hosts
     // and saved workspaces refer to them.
     registerAlgorithm<StreamForwarder>("StreamForwarder", "Streaming;Forward to OutStream");
+    registerAlgorithm<ImageStreamSpacingAttacher>("ImageStreamSpacingAttacher", "Streaming;Attach Spacing Information");
+    registerAlgorithm<StreamAlgorithmExecutor>("StreamAlgorithmExecutor", "Streaming;Execute Stream Algorithm");
     registerAlgorithm<CreateStreamIoAlgorithm<FakeImageStream, true, true>>("CreateStreamIoFakeImage",
                                                                             "IO;Streaming;Fake Image Stream");
     registerAlgorithm<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
@@ -23,6 +29,9 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
                                                      "IO;Streaming;Fake PolyData Stream");
     registerAlgorithm<CreateStreamAlgorithm<FakePolyDataStream>>("CreateFakePolyDataStream",
                                                                  "Streaming; Fake PolyData Stream");
+    registerAlgorithm<RemoveImageStreamModalityAlgorithm>("RemoveImageStreamModality",
+                                                          "Streaming;Remove Image Stream Modality");
+    registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;
