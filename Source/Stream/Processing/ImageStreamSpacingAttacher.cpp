@@ -38,6 +38,20 @@ void ImageStreamSpacingAttacher::compute()
     setStatus(Status::Success);
 }
 
+void ImageStreamSpacingAttacher::configure(const Properties* properties)
+{
+    Algorithm::configure(properties);
+    if (output_)
+        output_->configure(properties);
+}
+
+void ImageStreamSpacingAttacher::configuration(Properties* properties) const
+{
+    Algorithm::configuration(properties);
+    if (output_)
+        output_->configuration(properties);
+}
+
 OwningDataList ImageStreamSpacingAttacher::takeOutput()
 {
     if (!output_)

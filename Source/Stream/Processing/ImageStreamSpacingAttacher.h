@@ -27,6 +27,11 @@ public:
     // The adapted stream, once.
     OwningDataList takeOutput() override;
 
+    // The adapted stream's parameters ("spacing", "flipX", ...), so that they can be given with the
+    // algorithm; they reach the stream while this algorithm still owns it.
+    void configure(const Properties* properties) override;
+    void configuration(Properties* properties) const override;
+
     // The adapted stream while this algorithm owns it, else null.
     SpacingAttachedImageStream* adaptedStream() const { return output_.get(); }
 

@@ -142,6 +142,14 @@ TEST(ImageStreamSpacingAttacherTest, ComputeNeedsAnInputAndHandsTheStreamOverOnc
     std::unique_ptr<Algorithm> made;
     ASSERT_TRUE(ImageStreamSpacingAttacher::createCompatible(DataList{&input}, &made));
     EXPECT_FALSE(ImageStreamSpacingAttacher::createCompatible(DataList{&input, &input}, nullptr));
+    // The stream's parameters can be given with the algorithm.
+    Properties config;
+    config.setParam("spacing", Eigen::Vector2d(0.3, 0.6));
+    config.setParam("flipX", true);
+    made->configure(&config);
+    Properties reported;
+    made->configuration(&reported);
+    EXPECT_EQ(reported.param("spacing", Eigen::Vector2d(0, 0)), Eigen::Vector2d(0.3, 0.6));
     made->compute();
     EXPECT_EQ(made->status(), Algorithm::Status::Success);
     OwningDataList out = made->takeOutput();
@@ -149,6 +157,7 @@ TEST(ImageStreamSpacingAttacherTest, ComputeNeedsAnInputAndHandsTheStreamOverOnc
     auto* stream = dynamic_cast<SpacingAttachedImageStream*>(out[0]);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->inputStream(), &input);
+    EXPECT_TRUE(stream->flipX.value());
     EXPECT_TRUE(made->takeOutput().empty());
 }
 
