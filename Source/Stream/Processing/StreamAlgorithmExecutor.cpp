@@ -219,7 +219,6 @@ void StreamAlgorithmExecutor::instantiateAlgorithm(const std::shared_ptr<const S
         if (algorithm_)
             algorithmInput_ = std::move(input);
     }
-    signalAlgorithmChanged.emitSignal();
 }
 
 void StreamAlgorithmExecutor::onStreamData(const std::shared_ptr<const StreamData>& data)
@@ -270,8 +269,9 @@ void StreamAlgorithmExecutor::process(TimestampedPayload<StreamAlgorithmExecutor
         images->syncGl();
 
     auto results = std::make_unique<SharedImageSet>();
+    bool attemptedCreation = false;
     {
-        std::lock_guard algorithmLock(algorithmMutex_);
+        std::unique_lock algorithmLock(algorithmMutex_);
         SequentialImageProcessor* processor = nullptr;
         {
             std::lock_guard lock(nameMutex_);
@@ -279,11 +279,15 @@ void StreamAlgorithmExecutor::process(TimestampedPayload<StreamAlgorithmExecutor
         }
         if (processor == nullptr) {
             instantiateAlgorithm(images);
+            attemptedCreation = true;
             std::lock_guard lock(nameMutex_);
             processor = processor_;
         }
-        if (processor == nullptr)
+        if (processor == nullptr) {
+            algorithmLock.unlock();
+            signalAlgorithmChanged.emitSignal();
             return;
+        }
         const DataComponentList none;
         for (int i = 0; i < images->size(); ++i) {
             const DataComponentList* components =
@@ -300,6 +304,9 @@ void StreamAlgorithmExecutor::process(TimestampedPayload<StreamAlgorithmExecutor
                 *target = std::move(result->components);
         }
     }
+    // After the lock: a receiver may rename or reconfigure.
+    if (attemptedCreation)
+        signalAlgorithmChanged.emitSignal();
     if (results->empty())
         return;
 

@@ -83,8 +83,9 @@ public:
     Signal<> signalAlgorithmChanged;
 
 protected:
-    // Creates the named algorithm for a clone of `images` and applies the stored configuration.
-    // Processing thread, holding algorithmMutex_.
+    // Creates the named algorithm for a clone of `images` and applies the stored configuration; process()
+    // then emits signalAlgorithmChanged once the lock is released. Processing thread, holding
+    // algorithmMutex_.
     void instantiateAlgorithm(const std::shared_ptr<const SharedImageSet>& images);
     // Processes one frame. Processing thread, or the producer's with forced blocking.
     void process(TimestampedPayload<StreamAlgorithmExecutorPayload> payload) override;

@@ -219,6 +219,27 @@ TEST_F(StreamAlgorithmExecutorTest, UnknownOrUnsuitableAlgorithmsAreLoggedAndFra
     EXPECT_EQ(out.count(), 0u);
 }
 
+// Each creation attempt is announced after the executor's locks are released, so that a receiver
+// (a controller) may rename the algorithm from inside it.
+TEST_F(StreamAlgorithmExecutorTest, ChangeSignalFollowsEachCreationAttemptOutsideTheLocks)
+{
+    StreamAlgorithmExecutor executor(input);
+    executor.setStreamAlgorithmName("Test.Missing");
+    int signals = 0;
+    auto connection = executor.signalAlgorithmChanged.connect([&] {
+        if (++signals == 2)
+            executor.setStreamAlgorithmName("Test.Add");
+    });
+    RecordCollector out(*executor.outputStream());
+    for (int i = 0; i < 4; ++i) {
+        input.emitFrame(kFrame, 1);
+        executor.waitUntilCompleted();
+    }
+    connection.disconnect();
+    EXPECT_EQ(signals, 3);  // two failed attempts, one creation, then none while the algorithm lives
+    EXPECT_EQ(out.firstBytes(), (std::vector<int>{2, 2}));
+}
+
 TEST_F(StreamAlgorithmExecutorTest, OutputFollowsFrameCountKindAndModality)
 {
     StreamAlgorithmExecutor executor(input, std::make_unique<AddProcessor>(1));
