@@ -11,18 +11,16 @@
 namespace Corvexis {
 
 LiveFrameAverageAlgorithm::LiveFrameAverageAlgorithm(std::vector<Stream*> inputs)
-    : LiveStreamProcessingAlgorithm(std::move(inputs), false)
+    : LiveStreamProcessingAlgorithm(std::move(inputs), true, false, Deferred{})
 {
     frameCount.setLabel("Frames averaged");
     frameCount.setAttribute("min", "1");
-    // Started last, so the thread never reaches the override before this object is complete.
-    startProcessingThread();
+    activate();
 }
 
 LiveFrameAverageAlgorithm::~LiveFrameAverageAlgorithm()
 {
-    // The processing thread calls this class's override: end it while the members still exist.
-    stopProcessingThread();
+    deactivate();
 }
 
 std::shared_ptr<const SharedImage> LiveFrameAverageAlgorithm::latestMean() const

@@ -31,7 +31,18 @@ struct LiveStreamProcessingAlgorithm::Buffer
 LiveStreamProcessingAlgorithm::LiveStreamProcessingAlgorithm(std::vector<Stream*> inputs,
                                                              bool useProcessingThread,
                                                              bool processingThreadUsesOpenGl)
-    : processingThreadUsesOpenGl_(processingThreadUsesOpenGl),
+    : LiveStreamProcessingAlgorithm(std::move(inputs), useProcessingThread, processingThreadUsesOpenGl,
+                                    Deferred{})
+{
+    activate();
+}
+
+LiveStreamProcessingAlgorithm::LiveStreamProcessingAlgorithm(std::vector<Stream*> inputs,
+                                                             bool useProcessingThread,
+                                                             bool processingThreadUsesOpenGl, Deferred)
+    : inputs_(std::move(inputs)),
+      processingThreadRequested_(useProcessingThread),
+      processingThreadUsesOpenGl_(processingThreadUsesOpenGl),
       input_(std::make_unique<Buffer>()),
       handover_(std::make_unique<Buffer>())
 {
@@ -39,16 +50,25 @@ LiveStreamProcessingAlgorithm::LiveStreamProcessingAlgorithm(std::vector<Stream*
     imageBufferSize.setLabel("Image buffer size");
     trackingBufferSize.setLabel("Tracking buffer size");
     qualityThreshold.setLabel("Quality threshold");
-    for (Stream* stream : inputs) {
+}
+
+LiveStreamProcessingAlgorithm::~LiveStreamProcessingAlgorithm()
+{
+    deactivate();
+}
+
+void LiveStreamProcessingAlgorithm::activate()
+{
+    for (Stream* stream : inputs_) {
         if (stream != nullptr)
             stream->signalStreamData.connect(
                 this, [this](std::shared_ptr<const StreamData> d) { onNewStreamData(d); });
     }
-    if (useProcessingThread)
+    if (processingThreadRequested_)
         startProcessingThread();
 }
 
-LiveStreamProcessingAlgorithm::~LiveStreamProcessingAlgorithm()
+void LiveStreamProcessingAlgorithm::deactivate()
 {
     disconnectAll();
     stopProcessingThread();

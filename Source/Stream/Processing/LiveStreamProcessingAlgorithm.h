@@ -69,12 +69,9 @@ public:
 
     // Connects to every input's records (null entries are skipped); starts the processing thread when
     // `useProcessingThread`, with a graphics context of its own when `processingThreadUsesOpenGl`.
-    // A derived class whose override must not be reached before its own construction ends passes false
-    // and calls startProcessingThread() at the end of its constructor.
     LiveStreamProcessingAlgorithm(std::vector<Stream*> inputs, bool useProcessingThread,
                                   bool processingThreadUsesOpenGl = false);
-    // Disconnects the streams and stops the processing thread. A derived class that overrides
-    // backgroundThreadProcessData calls stopProcessingThread() first in its own destructor.
+    // Disconnects the streams and stops the processing thread.
     ~LiveStreamProcessingAlgorithm() override;
 
     void compute() override;
@@ -107,6 +104,20 @@ public:
     Parameter<double> qualityThreshold{"qualityThreshold", 0.2, this};
 
 protected:
+    // Derived classes construct with this tag and call activate() at the end of their constructor, and
+    // deactivate() first in their destructor: streams deliver on their own threads, and a delivery must
+    // not reach this object's virtual operations while the derived part is being built or torn down.
+    struct Deferred
+    {
+    };
+    LiveStreamProcessingAlgorithm(std::vector<Stream*> inputs, bool useProcessingThread,
+                                  bool processingThreadUsesOpenGl, Deferred);
+    // Connects the inputs and starts the processing thread when it was asked for. Once; caller synchronises.
+    void activate();
+    // Disconnects the inputs (waiting for deliveries in progress) and stops the processing thread.
+    // Caller synchronises.
+    void deactivate();
+
     // New images were buffered: wakes the processing thread, or without one emits signalOutputChanged.
     // The emitting stream's thread.
     virtual void onNewImagesArrived();
@@ -135,6 +146,8 @@ private:
 
     // Set for good by startProcessingThread: from then on the hand-over buffer is the one drained.
     std::atomic<bool> useProcessingThread_{false};
+    const std::vector<Stream*> inputs_;
+    const bool processingThreadRequested_;
     const bool processingThreadUsesOpenGl_;
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> processingCalls_{0};

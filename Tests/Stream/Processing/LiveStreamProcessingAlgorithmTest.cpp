@@ -25,12 +25,11 @@ class ProbeAlgorithm : public LiveStreamProcessingAlgorithm
 {
 public:
     ProbeAlgorithm(std::vector<Stream*> inputs, bool thread)
-        : LiveStreamProcessingAlgorithm(std::move(inputs), false)
+        : LiveStreamProcessingAlgorithm(std::move(inputs), thread, false, Deferred{})
     {
-        if (thread)
-            startProcessingThread();
+        activate();
     }
-    ~ProbeAlgorithm() override { stopProcessingThread(); }
+    ~ProbeAlgorithm() override { deactivate(); }
 
     using LiveStreamProcessingAlgorithm::liveContainer;
     using LiveStreamProcessingAlgorithm::liveTracking;
