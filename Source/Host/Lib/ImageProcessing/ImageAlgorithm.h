@@ -46,8 +46,8 @@ public:
 
     const std::string& name() const { return name_; }
 
-    // Creator helper: exactly one input, an image set whose frames T accepts (an empty set is taken);
-    // creates a T on it when `algorithm` is given.
+    // Creator helper: exactly one input, an image set whose frames T accepts (an empty set is taken), or
+    // no input at all (an algorithm for frames only); creates a T when `algorithm` is given.
     template <typename T>
     static bool createCompatibleFor(const DataList& inputs, std::unique_ptr<Algorithm>* algorithm);
 
@@ -75,11 +75,12 @@ private:
 template <typename T>
 bool ImageAlgorithm::createCompatibleFor(const DataList& inputs, std::unique_ptr<Algorithm>* algorithm)
 {
+    // No input at all: an algorithm for frames only (the executor's, or a host showing its parameters).
     SharedImageSet* set = singleSet(inputs);
-    if (set == nullptr)
+    if (set == nullptr && !inputs.empty())
         return false;
     auto made = std::make_unique<T>(set);
-    if (!acceptsSet(*set, made.get()))
+    if (set != nullptr && !acceptsSet(*set, made.get()))
         return false;
     if (algorithm != nullptr)
         *algorithm = std::move(made);

@@ -68,7 +68,11 @@ TEST(ImageAlgorithmTest, CreatorsTakeOneAcceptableImageSet)
     EXPECT_NE(dynamic_cast<RgbToGreyAlgorithm*>(made.get()), nullptr);
     EXPECT_FALSE(RgbToGreyAlgorithm::createCompatible(DataList{&mono}, nullptr));
     EXPECT_FALSE(RgbToGreyAlgorithm::createCompatible(DataList{&rgb, &rgb}, nullptr));
-    EXPECT_FALSE(RgbToGreyAlgorithm::createCompatible(DataList{}, nullptr));
+    // Without input it is an algorithm for frames only.
+    ASSERT_TRUE(RgbToGreyAlgorithm::createCompatible(DataList{}, &made));
+    made->compute();
+    EXPECT_EQ(made->status(), Algorithm::Status::InvalidInput);
+    EXPECT_TRUE(dynamic_cast<SequentialImageProcessor*>(made.get())->processImage(*rgb.get(0), {}));
 }
 
 TEST(ImageAlgorithmTest, HostTableIsRegisteredWhileARegistrationLives)
