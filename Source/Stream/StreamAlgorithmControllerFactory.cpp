@@ -9,6 +9,8 @@
 #include "Stream/Framework/StreamForwarder.h"
 #include "Stream/IGTL/ConnectionIoAlgorithm.h"
 #include "Stream/IGTL/CreateDataIoAlgorithm.h"
+#include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
+#include "Stream/Processing/StreamAlgorithmExecutor.h"
 
 namespace Corvexis {
 
@@ -17,6 +19,8 @@ StreamAlgorithmControllerFactory::StreamAlgorithmControllerFactory()
     // Type table, in matching order. A row joins once its algorithm class is built; the graphical
     // controllers named alongside are headless stream or default controllers here.
     addDefaultControllerRow<StreamForwarder>("StreamForwarder");
+    addDefaultControllerRow<SetImageStreamModalityAlgorithm>("SetImageStreamModalityAlgorithm");
+    addStreamControllerRow<StreamAlgorithmExecutor>("StreamAlgorithmExecutor", "StreamAlgorithmExecutorController");
     addStreamControllerRow<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
         "CreateStreamIoAlgorithm<FakeTrackingStream>", "FakeTrackingStreamController");
     addStreamControllerRow<CreateStreamIoAlgorithm<FakeImageStream, true, true>>(

@@ -12,6 +12,10 @@
 #include "Stream/Video/StreamToVideoAlgorithm.h"
 #include "Stream/Video/VideoStreamExtractionAlgorithm.h"
 #include "Stream/Video/VideoStreamIoAlgorithm.h"
+#include "Stream/Processing/ImageStreamSpacingAttacher.h"
+#include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
+#include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
+#include "Stream/Processing/StreamAlgorithmExecutor.h"
 
 namespace Corvexis {
 
@@ -20,6 +24,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     // The table, in registration order. Identifier, menu path and flags of each entry are fixed: hosts
     // and saved workspaces refer to them.
     registerAlgorithm<StreamForwarder>("StreamForwarder", "Streaming;Forward to OutStream");
+    registerAlgorithm<ImageStreamSpacingAttacher>("ImageStreamSpacingAttacher", "Streaming;Attach Spacing Information");
+    registerAlgorithm<StreamAlgorithmExecutor>("StreamAlgorithmExecutor", "Streaming;Execute Stream Algorithm");
     registerAlgorithm<CreateStreamIoAlgorithm<FakeImageStream, true, true>>("CreateStreamIoFakeImage",
                                                                             "IO;Streaming;Fake Image Stream");
     registerAlgorithm<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
@@ -37,6 +43,9 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     // host's.
     registerAlgorithm<VideoStreamIoAlgorithmHelper<false>>("VideoStreamIoFile",
                                                            "IO;Streaming;Video File Stream", 1 | 2);
+    registerAlgorithm<RemoveImageStreamModalityAlgorithm>("RemoveImageStreamModality",
+                                                          "Streaming;Remove Image Stream Modality");
+    registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;

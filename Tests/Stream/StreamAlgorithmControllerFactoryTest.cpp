@@ -66,6 +66,8 @@ TEST(StreamAlgorithmControllerFactoryTest, TableRowsOfBuiltAlgorithms)
         rows.emplace_back(row.algorithmType, row.controllerType);
     EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{
                         {"StreamForwarder", "DefaultAlgorithmController"},
+                        {"SetImageStreamModalityAlgorithm", "DefaultAlgorithmController"},
+                        {"StreamAlgorithmExecutor", "StreamAlgorithmExecutorController"},
                         {"CreateStreamIoAlgorithm<FakeTrackingStream>", "FakeTrackingStreamController"},
                         {"CreateStreamIoAlgorithm<FakeImageStream>", "FakeImageStreamController"},
                         {"FakePolyDataStreamIoAlgorithm", "StreamControllerBase"},

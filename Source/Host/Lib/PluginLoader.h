@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Host/Lib/HostAlgorithmFactory.h"
+
 namespace Corvexis {
 
 class PluginBase;
@@ -55,6 +57,8 @@ private:
 
     void reportError(const std::string& text);
 
+    // The host's own algorithms are offered while a loader lives, beside those of the plug-ins.
+    HostAlgorithmFactory::Registration hostAlgorithms_;
     std::vector<std::unique_ptr<Library>> libraries_;
     std::vector<std::string> errors_;
 };
