@@ -11,3 +11,8 @@ endif()
 if(CORVEXIS_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# Data files: zstd compresses live image frames, DCMTK writes and reads DICOM.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+find_package(DCMTK REQUIRED CONFIG)
+set(CORVEXIS_DCMTK_LIBS DCMTK::dcmdata DCMTK::ofstd DCMTK::oflog)
