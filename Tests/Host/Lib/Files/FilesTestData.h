@@ -224,6 +224,17 @@ inline ::testing::AssertionResult sameItem(const Data& a, const Data& b)
     return ::testing::AssertionSuccess();
 }
 
+struct CommandResult
+{
+    int status = -1;
+    std::string output;  // stdout and stderr together
+};
+
+// Runs `command` through the shell and collects its output.
+CommandResult runCommand(const std::string& command);
+// True when `name` is a program on the PATH.
+bool hasProgram(const std::string& name);
+
 // A fresh empty directory under the system's temporary directory, removed with the object.
 class TemporaryDirectory
 {
