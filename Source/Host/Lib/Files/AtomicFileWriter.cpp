@@ -1,5 +1,6 @@
 #include "Host/Lib/Files/AtomicFileWriter.h"
 
+#include <stdio.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -59,7 +60,7 @@ void AtomicFileWriter::closeFd()
     fd_ = -1;
 }
 
-bool AtomicFileWriter::commit()
+bool AtomicFileWriter::commit(bool replace)
 {
     if (temporaryPath_.empty()) {
         error_ = "no file is open";
@@ -73,7 +74,10 @@ bool AtomicFileWriter::commit()
         return false;
     }
     closeFd();
-    if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+    const int renamed =
+        replace ? ::rename(temporaryPath_.c_str(), path_.c_str())
+                : ::renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
+    if (renamed != 0) {
         error_ = errnoText("cannot rename onto", path_);
         abort();
         return false;

@@ -26,7 +26,8 @@ public:
     void closeFd();
     // Syncs, renames onto the final path and syncs the directory. False with error() on failure, and
     // then the temporary file is removed and nothing stands under the final name that was not there.
-    bool commit();
+    // With `replace` false an existing file at the final path is never replaced: commit() fails instead.
+    bool commit(bool replace = true);
     // Removes the temporary file.
     void abort();
 
