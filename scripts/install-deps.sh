@@ -12,6 +12,8 @@ packages=(
   libegl-dev libopengl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # data files: zstd, DCMTK; the DICOM dumper and validator and VTK's MetaImage reader used by the tests
+  libzstd-dev libdcmtk-dev dcmtk dicom3tools python3-vtk9
 )
 
 missing=()

@@ -74,7 +74,9 @@ public:
     }
     double quality(int index) const { return samples_[static_cast<std::size_t>(index)].quality; }
     int status(int index) const { return samples_[static_cast<std::size_t>(index)].status; }
-    // The corrected pose of sample `index`.
+    // The corrected pose of sample `index`. (matrix() without an index is the item's pose, as for
+    // every data item.)
+    using Data::matrix;
     Eigen::Matrix4d matrix(int index) const;
 
     // The corrected pose and the quality at `timeSec`, interpolated; identity and 0 when empty.
