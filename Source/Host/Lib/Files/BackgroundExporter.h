@@ -59,7 +59,9 @@ public:
     // The same on the worker thread; the future tells the outcome.
     std::shared_future<bool> saveAsync(const DataList& items, const std::string& basePath,
                                        const std::string& patientName = {});
-    // True while `data` belongs to a save that has not finished.
+    // True while `data` belongs to a save that has not finished. A save's future becomes ready just
+    // before its items are released, so this may still say true for a moment after the future is ready;
+    // it never says false while the save still reads the item.
     bool isDataBeingSaved(const Data* data) const;
     // Blocks until every queued save has finished.
     void waitForAll();

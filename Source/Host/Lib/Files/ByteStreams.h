@@ -143,7 +143,7 @@ private:
 };
 
 // Reads an open file descriptor (not owned) from its current offset to the size it had when the source
-// was made, through a 1 MiB buffer; large reads go straight into the destination.
+// was made, through a 16 KiB buffer; larger reads go straight into the destination.
 class FileSource : public ByteSource
 {
 public:

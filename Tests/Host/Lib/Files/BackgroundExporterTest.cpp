@@ -83,6 +83,8 @@ TEST(BackgroundExporter, ManyQueuedSavesFinishInOrderAndMarkTheirItemsBusyUntilD
     }
     for (auto& f : futures)
         EXPECT_TRUE(f.get());
+    // A ready future may precede the release of its items by a moment; waitForAll() settles both.
+    exporter.waitForAll();
     for (std::size_t i = 0; i < items.size(); ++i) {
         EXPECT_FALSE(exporter.isDataBeingSaved(items[i]));
         EXPECT_TRUE(std::filesystem::exists(dir.file("s" + std::to_string(i) + ".cvx")));

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <vector>
 
 #include "FilesTestData.h"
 #include "Host/Core/Log.h"
@@ -232,6 +234,28 @@ TEST(CorvexisFile, Crc32cMatchesTheStandardCheckValue)
     EXPECT_EQ(Files::crc32cUpdate(0, "123456789", 9), 0xE3069283u);
     // Split updates give the same value as one.
     EXPECT_EQ(Files::crc32cUpdate(Files::crc32cUpdate(0, "12345", 5), "6789", 4), 0xE3069283u);
+
+    // Large blocks take the interleaved path; a bit-by-bit reference decides for every length around
+    // its thresholds and for odd alignments.
+    auto reference = [](std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+        crc = ~crc;
+        for (std::size_t i = 0; i < n; ++i) {
+            crc ^= p[i];
+            for (int k = 0; k < 8; ++k)
+                crc = (crc & 1u) ? (crc >> 1) ^ 0x82F63B78u : crc >> 1;
+        }
+        return ~crc;
+    };
+    std::vector<std::uint8_t> data(70000);
+    std::mt19937 rng(3);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(rng());
+    for (std::size_t n : {std::size_t{0}, std::size_t{7}, std::size_t{12287}, std::size_t{12288},
+                          std::size_t{12289}, std::size_t{12295}, std::size_t{40000}, std::size_t{69990}})
+        for (std::size_t offset : {std::size_t{0}, std::size_t{3}})
+            EXPECT_EQ(Files::crc32cUpdate(0x1234u, data.data() + offset, n),
+                      reference(0x1234u, data.data() + offset, n))
+                << n << " bytes at offset " << offset;
 }
 
 }  // namespace
