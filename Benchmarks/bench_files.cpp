@@ -6,9 +6,9 @@
 //   bench_files [directory]      default: the system's temporary directory
 // Prints FIGURE lines (MB/s of pixel bytes, best of five runs) and the ratios to the plain figures.
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -42,13 +42,10 @@ double seconds(const std::function<void()>& work)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Best of kRuns, in MB/s of `bytes`.
-double best(double bytes, const std::function<void()>& work)
+// MB/s of `bytes` for one run of `work`.
+double rate(double bytes, const std::function<void()>& work)
 {
-    double fastest = 1e30;
-    for (int i = 0; i < kRuns; ++i)
-        fastest = std::min(fastest, seconds(work));
-    return bytes / fastest / 1e6;
+    return bytes / seconds(work) / 1e6;
 }
 
 // An ultrasound-like frame: a sector of smooth echoes with speckle on a black background, so that
@@ -67,7 +64,8 @@ std::unique_ptr<SharedImageSet> makeSet()
                 const int base = ((x + f) / 8 + y / 6) % 160;
                 p[y * kWidth + x] = inSector ? static_cast<std::uint8_t>(base + (rng() & 15)) : 0;
             }
-        set->add(std::make_shared<SharedImage>(std::unique_ptr<MemImage>(std::move(image))), 1000.0 + f * 33.3);
+        set->add(std::make_shared<SharedImage>(std::unique_ptr<MemImage>(std::move(image))),
+                 1000.0 + f * 33.3);
     }
     return set;
 }
@@ -96,7 +94,8 @@ void writeFully(int fd, const void* data, std::size_t size)
 int main(int argc, char** argv)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(argc > 1 ? argv[1] : fs::temp_directory_path().string()) / "corvexis-bench-files";
+    const fs::path dir =
+        fs::path(argc > 1 ? argv[1] : fs::temp_directory_path().string()) / "corvexis-bench-files";
     fs::create_directories(dir);
     const std::string cvx = (dir / "set.cvx").string();
     const std::string raw = (dir / "set.raw").string();
@@ -106,7 +105,7 @@ int main(int argc, char** argv)
     const double bytes = static_cast<double>(set->byteSize());
     const std::size_t frameBytes = static_cast<std::size_t>(kWidth) * kHeight;
 
-    const double rawWrite = best(bytes, [&] {
+    const std::function<void()> rawWriteRun = [&] {
         const std::string tmp = raw + ".tmp";
         const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         check(fd >= 0, "open");
@@ -115,13 +114,14 @@ int main(int argc, char** argv)
         check(::fsync(fd) == 0, "fsync");
         ::close(fd);
         check(::rename(tmp.c_str(), raw.c_str()) == 0, "rename");
-    });
-    const double rawRead = best(bytes, [&] {
+    };
+    const std::function<void()> rawReadRun = [&] {
         const int fd = ::open(raw.c_str(), O_RDONLY | O_CLOEXEC);
         check(fd >= 0, "open");
         std::vector<std::unique_ptr<MemImage>> frames;
         for (int i = 0; i < kFrames; ++i) {
-            frames.push_back(MemImage::create(ImageDescriptor(ImageDescriptor::kUByte, kWidth, kHeight), false));
+            frames.push_back(
+                MemImage::create(ImageDescriptor(ImageDescriptor::kUByte, kWidth, kHeight), false));
             auto* p = static_cast<char*>(frames.back()->data());
             std::size_t left = frameBytes;
             while (left > 0) {
@@ -132,14 +132,14 @@ int main(int argc, char** argv)
             }
         }
         ::close(fd);
-    });
+    };
 
     CorvexisFile file;
-    const double cvxSave = best(bytes, [&] { check(file.save(DataList{set.get()}, cvx), "save"); });
-    const double cvxLoad = best(bytes, [&] {
+    const std::function<void()> cvxSaveRun = [&] { check(file.save(DataList{set.get()}, cvx), "save"); };
+    const std::function<void()> cvxLoadRun = [&] {
         auto items = file.load(cvx);
         check(items && items->size() == 1 && (*items)[0] != nullptr, "load");
-    });
+    };
 
     auto appendAll = [&](bool compression) {
         CorvexisImage writer;
@@ -148,8 +148,18 @@ int main(int argc, char** argv)
             check(writer.append(*set->get(i), set->timestamp(i)), "append");
         check(writer.close(), "close live");
     };
-    const double liveRaw = best(bytes, [&] { appendAll(false); });
-    const double liveZstd = best(bytes, [&] { appendAll(true); });
+
+    // Round robin, so that each figure and its plain counterpart see the same machine load (the shared
+    // machine's load changes from second to second); the best of kRuns rounds counts.
+    double rawWrite = 0, rawRead = 0, cvxSave = 0, cvxLoad = 0, liveRaw = 0, liveZstd = 0;
+    for (int round = 0; round < kRuns; ++round) {
+        rawWrite = std::max(rawWrite, rate(bytes, rawWriteRun));
+        cvxSave = std::max(cvxSave, rate(bytes, cvxSaveRun));
+        liveRaw = std::max(liveRaw, rate(bytes, [&] { appendAll(false); }));
+        liveZstd = std::max(liveZstd, rate(bytes, [&] { appendAll(true); }));
+        rawRead = std::max(rawRead, rate(bytes, rawReadRun));
+        cvxLoad = std::max(cvxLoad, rate(bytes, cvxLoadRun));
+    }
     CorvexisImage::ReadInfo info;
     check(CorvexisImage::load(live, &info) != nullptr && info.frames == kFrames, "load live");
     const double ratio = static_cast<double>(info.rawPixelBytes) / static_cast<double>(info.storedPixelBytes);

@@ -171,13 +171,13 @@ bool FileSource::read(void* data, std::size_t size)
     remaining_ -= size;
     if (rest == 0)
         return true;
-    if (rest >= kDirectBytes)
+    if (rest >= kReadBufferBytes)
         return fill(out, rest);
     if (buffer_.empty())
-        buffer_.resize(kBufferBytes);
+        buffer_.resize(kReadBufferBytes);
     // remaining_ already excludes this read, so the refill may take up to rest + remaining_ bytes.
     const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kBufferBytes, rest + remaining_));
+        static_cast<std::size_t>(std::min<std::uint64_t>(kReadBufferBytes, rest + remaining_));
     if (!fill(buffer_.data(), want))
         return false;
     std::memcpy(out, buffer_.data(), rest);
