@@ -64,8 +64,11 @@ std::string fixed(double v, int decimals)
     return buffer;
 }
 
+// "12345 bytes" below 1 MB, else "153.60 MB".
 std::string megabytes(double bytes)
 {
+    if (bytes < 1e6)
+        return fixed(bytes, 0) + " bytes";
     return fixed(bytes / 1e6, 2) + " MB";
 }
 
