@@ -21,6 +21,12 @@ if(CORVEXIS_SANITIZE)
   endif()
 endif()
 
+# Fuzzing builds (scripts/fuzz-files.sh, clang only) instrument every library for libFuzzer's coverage.
+option(CORVEXIS_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(CORVEXIS_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Warnings as errors on our own code only; third-party headers come in as system headers.
 function(corvexis_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Werror)

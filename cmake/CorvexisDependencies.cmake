@@ -23,3 +23,7 @@ add_library(Corvexis::OpenIGTLink ALIAS Corvexis_OpenIGTLink)
 # Video files and video coding: Debian's FFmpeg libraries.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
+# Data files: zstd compresses live image frames, DCMTK writes and reads DICOM.
+pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+find_package(DCMTK REQUIRED CONFIG)
+set(CORVEXIS_DCMTK_LIBS DCMTK::dcmdata DCMTK::ofstd DCMTK::oflog)

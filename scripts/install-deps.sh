@@ -16,6 +16,8 @@ packages=(
   libopenigtlink-dev openigtlink-examples
   # video: FFmpeg's libraries, and the ffmpeg/ffprobe programs the video tests compare against
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
+  # data files: zstd, DCMTK; the DICOM dumper and validator and VTK's MetaImage reader used by the tests
+  libzstd-dev libdcmtk-dev dcmtk dicom3tools python3-vtk9
 )
 
 missing=()
