@@ -57,8 +57,19 @@ std::vector<std::string> names(const TrackingStream& s)
 
 std::filesystem::path exampleFile()
 {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path() / "examples" /
-           "fake-tracking.properties";
+    // __FILE__ may be relative to the build directory, and the tests run in a folder of their own: walk
+    // up from both until the shipped file turns up.
+    const std::filesystem::path relative = std::filesystem::path("examples") / "fake-tracking.properties";
+    for (const std::filesystem::path& start :
+         {std::filesystem::path(__FILE__).parent_path(), std::filesystem::current_path()}) {
+        for (auto dir = std::filesystem::absolute(start);; dir = dir.parent_path()) {
+            if (std::filesystem::exists(dir / relative))
+                return dir / relative;
+            if (dir == dir.parent_path())
+                break;
+        }
+    }
+    return relative;
 }
 
 TEST(FakeTrackingStreamDevices, OscillatingAtZeroAndQuarterPeriod)
