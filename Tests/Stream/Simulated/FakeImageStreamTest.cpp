@@ -14,10 +14,10 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/RequireOpenGL.h"
 #include "Host/Lib/SharedImage.h"
+#include "Stream/Framework/ImageStreamData.h"
 #include "Stream/Simulated/FakeImageCpuPainter.h"
 #include "Stream/Simulated/FakeImageFrame.h"
 #include "Stream/Simulated/FakeImageTestUtil.h"
-#include "Stream/Framework/ImageStreamData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;
@@ -185,7 +185,8 @@ TEST(FakeImageStreamTest, VitalsStartWithOneSampleAndRestartWhenSwitchedOffAndOn
     ASSERT_EQ(firstSeries->samples.size(), 1u);
     const std::int64_t firstTicks = static_cast<std::int64_t>(first->timestampArrival()) * 10000;
     EXPECT_EQ(firstSeries->samples[0].time.time_since_epoch().count(), firstTicks);
-    EXPECT_DOUBLE_EQ(firstSeries->samples[0].value, FakeImageStream::ecg(firstTicks / 1e7 + stream.vitalsPhase()));
+    EXPECT_DOUBLE_EQ(firstSeries->samples[0].value,
+                     FakeImageStream::ecg(firstTicks / 1e7 + stream.vitalsPhase()));
 
     // Wait for at least 10 ms to pass, then the next record carries the samples in between, 1/300 s apart.
     ASSERT_TRUE(T::waitUntil([&] {
@@ -357,9 +358,9 @@ TEST_F(FakeImageStreamGlTest, GraphicsCardFramesEqualMainMemoryFramesOnEveryPath
 TEST_F(FakeImageStreamGlTest, UploadedFramesEqualShaderFramesForEveryPixelType)
 {
     using Path = FakeImageStream::GlPaintPath;
-    for (int type : {ImageDescriptor::kUByte, ImageDescriptor::kByte, ImageDescriptor::kUShort,
-                     ImageDescriptor::kShort, ImageDescriptor::kUInt, ImageDescriptor::kInt,
-                     ImageDescriptor::kFloat}) {
+    for (int type :
+         {ImageDescriptor::kUByte, ImageDescriptor::kByte, ImageDescriptor::kUShort, ImageDescriptor::kShort,
+          ImageDescriptor::kUInt, ImageDescriptor::kInt, ImageDescriptor::kFloat}) {
         for (int channels : {1, 3, 4}) {
             SCOPED_TRACE(std::to_string(type) + " x " + std::to_string(channels));
             const ImageDescriptor d(type, 21, 13, 1, channels);
@@ -389,8 +390,8 @@ TEST_F(FakeImageStreamGlTest, AutomaticPathFollowsTheGraphicsDevice)
     stream.doWork();
     stream.doWork();
     const bool software = GL::ContextManager::get().isSoftwareRenderer();
-    EXPECT_EQ(stream.glPaintPathInUse(),
-              software ? FakeImageStream::GlPaintPath::CpuUpload : FakeImageStream::GlPaintPath::ComputeShader);
+    EXPECT_EQ(stream.glPaintPathInUse(), software ? FakeImageStream::GlPaintPath::CpuUpload
+                                                  : FakeImageStream::GlPaintPath::ComputeShader);
     EXPECT_EQ(capture->count(Log::Level::Info, "FakeImageStream",
                              (software ? "Painting graphics-card images in main memory and uploading them "
                                          "(graphics device: "

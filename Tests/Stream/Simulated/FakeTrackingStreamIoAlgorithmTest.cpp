@@ -46,15 +46,17 @@ TEST(FakeTrackingStreamIoAlgorithm, DeviceActionsAddAndRemoveTheLastDevice)
         ASSERT_TRUE(algorithm.runAction("addOscillatingDevice"));
     ASSERT_TRUE(algorithm.runAction("addSweepDevice"));
     ASSERT_TRUE(algorithm.runAction("addConstantDevice"));
-    EXPECT_TRUE(capture->contains(Log::Level::Info, "FakeTrackingStreamIoAlgorithm",
-                                  "FakeTrackingStreamIoAlgorithm addConstantDevice(): added faketrk-11, number of "
-                                  "devices: 12"));
+    EXPECT_TRUE(
+        capture->contains(Log::Level::Info, "FakeTrackingStreamIoAlgorithm",
+                          "FakeTrackingStreamIoAlgorithm addConstantDevice(): added faketrk-11, number of "
+                          "devices: 12"));
     auto devices = stream->devicesCopy();
     ASSERT_EQ(devices.size(), 12u);
     EXPECT_EQ(devices.at("faketrk-10")->deviceTypeName(), "SweepDevice");
     EXPECT_EQ(devices.at("faketrk-11")->deviceTypeName(), "ConstantDevice");
     // The defaults of a new device: an oscillating one circles on its ellipse about the x axis.
-    const auto& oscillating = dynamic_cast<const FakeTrackingStream::OscillatingDevice&>(*devices.at("faketrk-0"));
+    const auto& oscillating =
+        dynamic_cast<const FakeTrackingStream::OscillatingDevice&>(*devices.at("faketrk-0"));
     EXPECT_EQ(oscillating.axis, Eigen::Vector3d::UnitX());
     EXPECT_EQ(oscillating.speed.value(), 1.0);
 
