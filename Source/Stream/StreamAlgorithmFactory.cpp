@@ -6,6 +6,7 @@
 #include "Stream/Simulated/FakePolyDataStream.h"
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
+#include "Stream/Simulated/FakeTrackingStreamIoAlgorithm.h"
 #include "Stream/Framework/StreamForwarder.h"
 #include "Stream/IGTL/ConnectionIoAlgorithm.h"
 #include "Stream/IGTL/CreateDataIoAlgorithm.h"
@@ -28,8 +29,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     registerAlgorithm<StreamAlgorithmExecutor>("StreamAlgorithmExecutor", "Streaming;Execute Stream Algorithm");
     registerAlgorithm<CreateStreamIoAlgorithm<FakeImageStream, true, true>>("CreateStreamIoFakeImage",
                                                                             "IO;Streaming;Fake Image Stream");
-    registerAlgorithm<CreateStreamIoAlgorithm<FakeTrackingStream, true, true>>(
-        "CreateStreamIoFakeTracking", "IO;Streaming;Fake Tracking Stream");
+    registerAlgorithm<FakeTrackingStreamIoAlgorithm>("CreateStreamIoFakeTracking",
+                                                     "IO;Streaming;Fake Tracking Stream");
     registerAlgorithm<FakePolyDataStreamIoAlgorithm>("CreateStreamIoFakePolyData",
                                                      "IO;Streaming;Fake PolyData Stream");
     registerAlgorithm<CreateStreamAlgorithm<FakePolyDataStream>>("CreateFakePolyDataStream",

@@ -1,5 +1,7 @@
 #include "Stream/StreamDataAnnotationFactory.h"
 
+#include "Stream/Framework/OutStream.h"
+
 namespace Corvexis {
 
 StreamDataAnnotationFactory::StreamDataAnnotationFactory() = default;
@@ -62,7 +64,13 @@ std::optional<DataAnnotation> StreamDataAnnotationFactory::annotate(const Data& 
         return std::nullopt;
     const Data::Kind kind = stream->kind();
     DataAnnotation annotation;
-    annotation.description = description(kind);
+    // Out-streams share their kind with the streams they send; the description tells them apart.
+    if (dynamic_cast<const OutStream*>(stream) && kind == Data::Kind::ImageStream)
+        annotation.description = "Image OutStream";
+    else if (dynamic_cast<const OutStream*>(stream) && kind == Data::Kind::TrackingStream)
+        annotation.description = "Tracking OutStream";
+    else
+        annotation.description = description(kind);
     if (annotation.description.empty())
         annotation.description = "Stream";
     annotation.icon = icon(kind);

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "Stream/Framework/ImageOutStream.h"
+#include "Stream/Framework/PolyDataOutStream.h"
+#include "Stream/Framework/TestConnections.h"
 #include "Stream/Framework/TestStreams.h"
+#include "Stream/Framework/TrackingOutStream.h"
 
 namespace Corvexis {
 namespace {
@@ -61,6 +65,21 @@ TEST(StreamDataAnnotationFactoryTest, DescriptionAndIconByKind)
     }
 }
 
+TEST(StreamDataAnnotationFactoryTest, OutStreamsAreToldApartFromTheStreamsOfTheirKind)
+{
+    StreamDataAnnotationFactory factory;
+    Corvexis::Test::RecordingConnection connection({Data::Kind::ImageStream, Data::Kind::TrackingStream});
+    ImageOutStream image(connection, "image out");
+    TrackingOutStream tracking(connection, "tracking out");
+    PolyDataOutStream polyData(connection, "poly-data out");
+    EXPECT_EQ(factory.annotate(image)->description, "Image OutStream");
+    EXPECT_EQ(factory.annotate(image)->icon, "IconImageStream.png");
+    EXPECT_EQ(factory.annotate(tracking)->description, "Tracking OutStream");
+    EXPECT_EQ(factory.annotate(tracking)->icon, "IconTrackingStream.png");
+    // No out-stream name of its own for poly data.
+    EXPECT_EQ(factory.annotate(polyData)->description, "PolyData Stream");
+}
+
 TEST(StreamDataAnnotationFactoryTest, StateIconFollowsTheStream)
 {
     StreamDataAnnotationFactory factory;
@@ -97,14 +116,18 @@ TEST(StreamDataAnnotationFactoryTest, ModalityIconOnlyForImageStreams)
     EXPECT_EQ(factory.annotate(video)->attributes.size(), 1u);
 
     const std::pair<Data::Modality, const char*> icons[] = {
-        {Data::Modality::Xray, "AttributeModalityXR.png"},     {Data::Modality::CT, "AttributeModalityCT.png"},
-        {Data::Modality::MR, "AttributeModalityMR.png"},       {Data::Modality::NM, "AttributeModalityNM.png"},
-        {Data::Modality::Label, "AttributeModalityLAB.png"}, {Data::Modality::DistanceMap, "AttributeModalityDIS.png"},
+        {Data::Modality::Xray, "AttributeModalityXR.png"},
+        {Data::Modality::CT, "AttributeModalityCT.png"},
+        {Data::Modality::MR, "AttributeModalityMR.png"},
+        {Data::Modality::NM, "AttributeModalityNM.png"},
+        {Data::Modality::Label, "AttributeModalityLAB.png"},
+        {Data::Modality::DistanceMap, "AttributeModalityDIS.png"},
     };
     for (const auto& [modality, icon] : icons)
         EXPECT_EQ(StreamDataAnnotationFactory::modalityAttribute(modality)->icon, icon);
     EXPECT_EQ(StreamDataAnnotationFactory::modalityAttribute(Data::Modality::Xray)->toolTip, "X-Ray");
-    EXPECT_EQ(StreamDataAnnotationFactory::modalityAttribute(Data::Modality::DistanceMap)->toolTip, "Distance Map");
+    EXPECT_EQ(StreamDataAnnotationFactory::modalityAttribute(Data::Modality::DistanceMap)->toolTip,
+              "Distance Map");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "Host/GL/ContextManager.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -265,11 +267,26 @@ void ContextManager::initialise(Platform platform)
     }
     const auto* rendererText = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     const auto* versionText = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    const auto* vendorText = reinterpret_cast<const char*>(glGetString(GL_VENDOR));
+    softwareRenderer_ = namesSoftwareRenderer(rendererText != nullptr ? rendererText : "",
+                                              vendorText != nullptr ? vendorText : "");
     renderer_ = std::string(rendererText != nullptr ? rendererText : "?") + ", OpenGL " +
                 (versionText != nullptr ? versionText : "?");
     probe->doneCurrent();
     std::lock_guard lock(spareMutex_);
     spare_.push_back(std::move(probe));
+}
+
+bool ContextManager::namesSoftwareRenderer(std::string_view renderer, std::string_view vendor)
+{
+    std::string text = std::string(renderer) + " " + std::string(vendor);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* name : {"llvmpipe", "softpipe", "swrast", "software rasterizer", "swiftshader"}) {
+        if (text.find(name) != std::string::npos)
+            return true;
+    }
+    return false;
 }
 
 std::unique_ptr<Context> ContextManager::createDetached()

@@ -55,6 +55,12 @@ public:
     const std::string& platformName() const { return platformName_; }
     // GL_RENDERER and GL_VERSION of the root context, for log lines ("" when unavailable). Thread-safe.
     const std::string& renderer() const { return renderer_; }
+    // True when the graphics device is a software rasteriser (Mesa's llvmpipe, softpipe or swrast, or
+    // another renderer that names itself a software one): work that a real graphics card does fastest
+    // may then be done faster on the CPU. False when unavailable. Thread-safe.
+    bool isSoftwareRenderer() const { return softwareRenderer_; }
+    // The rule behind isSoftwareRenderer(), on GL_RENDERER and GL_VENDOR texts.
+    static bool namesSoftwareRenderer(std::string_view renderer, std::string_view vendor);
 
     // Creates a context sharing with the root and makes it current on the calling thread. The caller
     // owns it and keeps it until the thread stops using OpenGL; destroying it releases it. Null, with
@@ -106,6 +112,7 @@ private:
     std::string unavailableReason_;
     std::string platformName_ = "none";
     std::string renderer_;
+    bool softwareRenderer_ = false;
     void* display_ = nullptr;      // EGLDisplay
     void* config_ = nullptr;       // EGLConfig, null with EGL_KHR_no_config_context
     void* rootContext_ = nullptr;  // EGLContext

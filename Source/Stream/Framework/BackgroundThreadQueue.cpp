@@ -150,18 +150,26 @@ void BackgroundThreadQueue::waitUntilCompleted()
 
 void BackgroundThreadQueue::stop()
 {
-    std::thread thread;
     {
         std::lock_guard lock(mutex_);
         stopRequested_ = true;
-        if (thread_.joinable() && std::this_thread::get_id() == threadId_) {
+        // threadId_ stays set after the thread object was moved out, so this also holds while another
+        // caller is joining.
+        if (std::this_thread::get_id() == threadId_) {
             wake_.notify_all();
             return;
         }
-        thread = std::move(thread_);
     }
     wake_.notify_all();
     drained_.notify_all();
+    // Every caller returns only after the thread has ended: a second caller waits here while the first
+    // one joins.
+    std::lock_guard joinLock(joinMutex_);
+    std::thread thread;
+    {
+        std::lock_guard lock(mutex_);
+        thread = std::move(thread_);
+    }
     if (thread.joinable()) {
         Log::log(Log::Level::Trace, kCategory,
                  "BackgroundThreadQueue waiting for processing thread to finish.");

@@ -58,8 +58,8 @@ public:
     void waitUntilCompleted();
 
     // Requests a stop, joins the processing thread (after the entry in progress) and drops the entries
-    // still queued. Further pushes are refused. From the processing thread itself it only requests the
-    // stop. Thread-safe.
+    // still queued. Further pushes are refused. Concurrent callers all return only once the thread has
+    // ended. From the processing thread itself it only requests the stop. Thread-safe.
     void stop();
 
     // Takes effect with the next push. Clamped to at least 1. Thread-safe.
@@ -101,7 +101,10 @@ private:
     std::size_t highWaterMark_ = 0;
     std::uint64_t dropped_ = 0;
     std::thread thread_;
-    std::thread::id threadId_;
+    std::thread::id threadId_;  // kept after the thread ended, to recognise calls from it
+
+    // Serialises joins: taken by stop() before mutex_, never while holding it.
+    std::mutex joinMutex_;
 
     // Processing thread only: the context it created, released when it ends.
     std::unique_ptr<GL::Context> context_;

@@ -147,8 +147,8 @@ void ImageStreamCache::disconnect(Entry& entry)
 void ImageStreamCache::onStreamData(ImageStream* stream, const std::shared_ptr<const StreamData>& data)
 {
     const auto* record = dynamic_cast<const ImageStreamData*>(data.get());
-    // A record without images has nothing to show; it must not drop a pending frame either.
-    if (!record || record->size() == 0)
+    // A record's images replace the pending ones, also when it holds none: the stream then shows none.
+    if (!record)
         return;
     {
         std::lock_guard lock(mutex_);
@@ -172,7 +172,7 @@ void ImageStreamCache::onStreamData(ImageStream* stream, const std::shared_ptr<c
 void ImageStreamCache::onImageReceived(ImageStream* stream)
 {
     std::vector<GL::SyncObject> syncObjects;
-    std::vector<std::shared_ptr<const SharedImage>> pending;
+    std::optional<std::vector<std::shared_ptr<const SharedImage>>> pendingRecord;
     std::shared_ptr<SharedImageSet> set;
     Data::Modality modality = Data::Modality::None;
     {
@@ -180,17 +180,21 @@ void ImageStreamCache::onImageReceived(ImageStream* stream)
         syncObjects = std::exchange(syncObjects_, {});
         auto it = entries_.find(stream);
         if (it != entries_.end()) {
-            pending = std::exchange(it->second.pending, {});
+            pendingRecord = std::exchange(it->second.pending, std::nullopt);
             set = it->second.set;
             modality = it->second.modality;
         }
     }
 
+    // An earlier turn showed this stream's newest record already when none is pending.
+    const bool anyPending = set && pendingRecord.has_value();
+    const std::vector<std::shared_ptr<const SharedImage>> pending =
+        anyPending ? std::move(*pendingRecord) : std::vector<std::shared_ptr<const SharedImage>>{};
     const auto show = [&] {
         for (auto& sync : syncObjects)
             sync.wait();
         syncObjects.clear();
-        if (!set || pending.empty())
+        if (!anyPending)
             return;
         for (std::size_t i = 0; i < pending.size(); ++i) {
             if (!pending[i])
@@ -207,11 +211,10 @@ void ImageStreamCache::onImageReceived(ImageStream* stream)
     if (syncObjects.empty() || !GL::ContextManager::runWithOpenGL(show))
         show();
 
-    // An earlier turn showed this stream's newest frame already.
-    if (!set || pending.empty())
+    if (!anyPending)
         return;
     set->setModality(modality);
-    if (pending.front()) {
+    if (!pending.empty() && pending.front()) {
         std::lock_guard lock(mutex_);
         // Only while attached: a deleted stream's dimensions must not be remembered for a new stream
         // that reuses its address.

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <QObject>
@@ -73,7 +74,9 @@ private:
     {
         std::shared_ptr<SharedImageSet> set;
         int uses = 0;
-        std::vector<std::shared_ptr<const SharedImage>> pending;
+        // The images of the newest record not yet shown; empty when none waits. A record holding no
+        // images is pending too: it empties the set.
+        std::optional<std::vector<std::shared_ptr<const SharedImage>>> pending;
         // The stream's modality when its pending frame arrived.
         Data::Modality modality = Data::Modality::None;
         SignalConnection dataConnection;

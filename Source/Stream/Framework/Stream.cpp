@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <condition_variable>
 #include <initializer_list>
+#include <iterator>
 #include <system_error>
 
 #include "Host/Core/Log.h"
@@ -13,6 +15,7 @@
 #include "Host/GL/Flush.h"
 #include "Stream/Framework/StreamData.h"
 #include "Stream/Framework/StreamFps.h"
+#include "Stream/Framework/StreamRateWatch.h"
 #include "Stream/Framework/StreamUtils.h"
 
 namespace Corvexis {
@@ -114,6 +117,61 @@ std::shared_future<bool> readyFuture(bool value)
     return promise.get_future().share();
 }
 
+bool isReady(const std::shared_future<bool>& future)
+{
+    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// Streams whose transition the current thread is carrying out without the worker: emitting the
+// transitional state before the task is queued, or running the step itself. A synchronous request of
+// one of them on this thread must not wait for a result only this thread can produce.
+thread_local std::vector<const Stream*> tlsTransitionsInProgress;
+
+class TransitionMark
+{
+public:
+    explicit TransitionMark(const Stream* stream) : stream_(stream)
+    {
+        tlsTransitionsInProgress.push_back(stream);
+    }
+    ~TransitionMark() { release(); }
+    TransitionMark(const TransitionMark&) = delete;
+    TransitionMark& operator=(const TransitionMark&) = delete;
+    void release()
+    {
+        if (!stream_)
+            return;
+        auto it = std::find(tlsTransitionsInProgress.rbegin(), tlsTransitionsInProgress.rend(), stream_);
+        if (it != tlsTransitionsInProgress.rend())
+            tlsTransitionsInProgress.erase(std::next(it).base());
+        stream_ = nullptr;
+    }
+
+private:
+    const Stream* stream_;
+};
+
+// The hook that runs while a stream is in a transitional state.
+const char* hookOf(State state)
+{
+    switch (state) {
+        case State::Opening:
+            return "openImpl";
+        case State::Starting:
+            return "startImpl";
+        case State::Pausing:
+            return "pauseImpl";
+        case State::Resuming:
+            return "resumeImpl";
+        case State::Stopping:
+            return "stopImpl";
+        case State::Closing:
+            return "closeImpl";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -145,15 +203,18 @@ void StreamDataRefSignal::emitSignal(const StreamData& data)
 // ---------------------------------------------------------------------------------------------------------
 // Stream
 
-Stream::Stream(const std::string& name) : rateMeter_(std::make_unique<StreamFps>())
+Stream::Stream(const std::string& name)
+    : rateMeter_(std::make_unique<StreamFps>()), rateWatch_(std::make_unique<StreamRateWatch>())
 {
     setName(name);
     rateMeter_->setRounding(1);
     rateMeter_->connect(this);
+    rateWatch_->connect(this);
 }
 
 Stream::~Stream()
 {
+    signalAboutToBeDestroyed.emitSignal();
     {
         std::lock_guard lock(stateMutex_);
         switch (state_) {
@@ -183,6 +244,8 @@ Stream::~Stream()
         worker = std::move(workerThread_);
     }
     worker.reset();
+    // After the worker, which notes steps and evaluates.
+    rateWatch_.reset();
     std::lock_guard lock(stateMutex_);
     pendingResult_ = {};
     pendingTransition_ = nullptr;
@@ -190,27 +253,112 @@ Stream::~Stream()
 
 bool Stream::open()
 {
-    return openAsync().get();
+    return waitForResult(openAsync(), "open");
 }
 bool Stream::start()
 {
-    return startAsync().get();
+    return waitForResult(startAsync(), "start");
 }
 bool Stream::pause()
 {
-    return pauseAsync().get();
+    return waitForResult(pauseAsync(), "pause");
 }
 bool Stream::resume()
 {
-    return resumeAsync().get();
+    return waitForResult(resumeAsync(), "resume");
 }
 bool Stream::stop()
 {
-    return stopAsync().get();
+    return waitForResult(stopAsync(), "stop");
 }
+
 bool Stream::close()
 {
-    return closeAsync().get();
+    // Close is refused from the transitional states other than Closing; waiting for the transition
+    // first is what a destructor needs, since returning would free the object under a running hook.
+    for (;;) {
+        State state;
+        std::shared_future<bool> inProgress;
+        {
+            std::lock_guard lock(stateMutex_);
+            state = state_;
+            if (state != State::Closing && hookOf(state) && pendingResult_.valid())
+                inProgress = pendingResult_;
+        }
+        if (!inProgress.valid())
+            break;
+        if (isReady(inProgress)) {
+            // Finished but still in the same transitional state: its hook threw, and the stream stays
+            // there for ever. Let the request table refuse the close.
+            if (currentState() == state)
+                break;
+            continue;
+        }
+        if (!waitReportingHangs(inProgress, state))
+            return false;
+    }
+    std::shared_future<bool> result = closeAsync();
+    if (isReady(result))
+        return result.get();
+    if (!waitReportingHangs(result, State::Closing))
+        return false;
+    return result.get();
+}
+
+bool Stream::callerCarriesATransition() const
+{
+    if (workerThreadId_.load() == std::this_thread::get_id())
+        return true;
+    return std::find(tlsTransitionsInProgress.begin(), tlsTransitionsInProgress.end(), this) !=
+           tlsTransitionsInProgress.end();
+}
+
+bool Stream::waitForResult(const std::shared_future<bool>& result, const char* what)
+{
+    if (isReady(result) || !callerCarriesATransition())
+        return result.get();
+    Log::log(Log::Level::Warning, kCategory,
+             std::string("Synchronous ") + what + " of stream '" + name() +
+                 "' requested on the thread that carries out its transition (a state-change receiver or a "
+                 "hook); not waiting for the result, which would never come. Use the asynchronous request.");
+    return false;
+}
+
+bool Stream::waitReportingHangs(const std::shared_future<bool>& result, State state)
+{
+    if (isReady(result))
+        return true;
+    if (callerCarriesATransition()) {
+        Log::log(Log::Level::Warning, kCategory,
+                 "close of stream '" + name() +
+                     "' requested on the thread that carries out its transition; not waiting for it.");
+        return false;
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    auto nextReport = begin + kHangReportAfter;
+    while (result.wait_until(nextReport) != std::future_status::ready) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+        const char* hook = hookOf(state);
+        Log::log(Log::Level::Warning, kCategory,
+                 "Closing stream '" + name() + "' waits for its transition in progress (" +
+                     stateToString(state) + ", hook " + (hook ? hook : "?") + ") since " +
+                     String::fromDouble(waited.count() / 1000.0) +
+                     " s; a hook that never returns is a fault of the device or its driver");
+        nextReport += kHangReportEvery;
+    }
+    return true;
+}
+
+void Stream::waitForWorkerStart()
+{
+    std::shared_future<void> started;
+    {
+        std::lock_guard lock(threadMutex_);
+        started = workerStarted_;
+    }
+    if (started.valid() && workerThreadId_.load() != std::this_thread::get_id())
+        started.wait();
 }
 
 std::shared_future<bool> Stream::openAsync()
@@ -338,18 +486,31 @@ std::shared_future<bool> Stream::beginTransition(std::unique_lock<std::mutex>& l
         promise->set_value(true);
         return future;
     }
-    if (pendingTransition_) {
-        // One queued transition at a time.
+    if (pendingTransition_ || slotReserved_) {
+        // One queued transition at a time. The slot is reserved here, under the same hold of the lock as
+        // the check, so a transition racing this one between the unlock below and the queuing cannot
+        // pass the check too and overwrite it.
         promise->set_value(false);
         return future;
     }
     const State old = state_;
     state_ = transitional;
     pendingResult_ = future;
+    slotReserved_ = true;
     lock.unlock();
 
-    if (old != transitional)
-        signalStateChanged.emitSignal(StateChange{old, transitional});
+    // Until the task is queued (or, without a worker, until the step has run) this thread carries the
+    // transition: a receiver's synchronous request on it must not wait for the result.
+    TransitionMark mark(this);
+    try {
+        if (old != transitional)
+            signalStateChanged.emitSignal(StateChange{old, transitional});
+    } catch (...) {
+        std::lock_guard stateLock(stateMutex_);
+        slotReserved_ = false;
+        throw;
+    }
+    waitForWorkerStart();
 
     auto run = [this, step = std::move(step), target, fallback, keepState = std::move(stepKeepsState)] {
         return executeProtectedStateChange(step, target, fallback, keepState.get());
@@ -372,7 +533,12 @@ std::shared_future<bool> Stream::beginTransition(std::unique_lock<std::mutex>& l
         };
         std::lock_guard stateLock(stateMutex_);
         pendingTransition_ = std::move(task);
+        slotReserved_ = false;
         return future;
+    }
+    {
+        std::lock_guard stateLock(stateMutex_);
+        slotReserved_ = false;
     }
     // No worker: the step runs here, and an exception passes to the requester (and to whoever shares the
     // future).
@@ -437,6 +603,23 @@ double Stream::updateRate() const
     return rateMeter_ ? rateMeter_->fps() : 0.0;
 }
 
+bool Stream::fallingBehind() const
+{
+    return rateWatch_ && rateWatch_->fallingBehind();
+}
+
+void Stream::setRequestedRate(double recordsPerSecond)
+{
+    if (rateWatch_)
+        rateWatch_->setRequestedRate(recordsPerSecond);
+}
+
+void Stream::noteWorkStep(const std::string& step, std::chrono::nanoseconds duration)
+{
+    if (rateWatch_)
+        rateWatch_->noteStep(step, duration);
+}
+
 std::string Stream::stateToString(State state)
 {
     static constexpr std::array<const char*, 10> kNames = {"Closed",   "Opening", "Open",   "Starting",
@@ -454,7 +637,14 @@ std::string Stream::describe() const
         rate += ".0";
     else if (rate.back() == '.')
         rate += '0';
-    return stateToString(currentState()) + " | " + rate + " Hz";
+    std::string text = stateToString(currentState()) + " | " + rate + " Hz";
+    if (fallingBehind()) {
+        std::string asked = String::fromDouble(std::round(rateWatch_->requestedRate() * 10.0) / 10.0);
+        if (asked.find('.') == std::string::npos)
+            asked += ".0";
+        text += " | falling behind (asked " + asked + " Hz)";
+    }
+    return text;
 }
 
 bool Stream::supportsAsyncOperation() const
@@ -481,13 +671,18 @@ Stream::ThreadingMode Stream::threadingMode() const
 void Stream::startThreadIfNeeded()
 {
     std::unique_lock lock(threadMutex_);
-    if (workerThread_ || threadingMode() != ThreadingMode::WorkerThread)
+    if (workerThread_ || threadingMode() != ThreadingMode::WorkerThread) {
+        lock.unlock();
+        // A second first request must wait just as the one that created the worker does.
+        waitForWorkerStart();
         return;
+    }
 
     // The requester waits until the worker runs its loop, so every hook runs on the worker (with its
     // graphics context) from the first request on.
     auto started = std::make_shared<std::promise<void>>();
-    std::future<void> startedFuture = started->get_future();
+    std::shared_future<void> startedFuture = started->get_future().share();
+    workerStarted_ = startedFuture;
     workerThread_ = std::make_unique<Threading::StoppableThread>(
         name(), [this, started](Threading::StoppableThread& thread) {
             std::unique_ptr<GL::Context> context;
@@ -499,6 +694,7 @@ void Stream::startThreadIfNeeded()
                 Log::log(Log::Level::Error, kCategory,
                          "Could not create the graphics context of stream '" + name() + "': " + e.what());
             }
+            workerThreadId_ = std::this_thread::get_id();
             workerLoopRunning_ = true;
             started->set_value();
             workLoop(thread);
@@ -526,9 +722,11 @@ void Stream::workLoop(Threading::StoppableThread& thread)
             continue;
         }
 
-        const bool whilePaused = worksWhilePaused();
+        // The state first: worksWhilePaused() is virtual, and once the stream is closed its subclass may be
+        // in destruction, so it is asked only while Paused (never Paused during destruction: close()
+        // runs first).
         const State state = currentState();
-        const bool active = state == State::Running || (state == State::Paused && whilePaused);
+        const bool active = state == State::Running || (state == State::Paused && worksWhilePaused());
         if (!active || !workContinuation_) {
             idleSleep();
             continue;
@@ -537,6 +735,7 @@ void Stream::workLoop(Threading::StoppableThread& thread)
             idleSleep();
             continue;
         }
+        const auto workBegin = std::chrono::steady_clock::now();
         try {
             workContinuation_ = doWork();
         } catch (const std::exception& e) {
@@ -548,6 +747,9 @@ void Stream::workLoop(Threading::StoppableThread& thread)
         }
         if (GL::ContextManager::hasCurrent())
             GL::flush();
+        const auto workEnd = std::chrono::steady_clock::now();
+        rateWatch_->noteStep("doWork", workEnd - workBegin);
+        rateWatch_->evaluate(workEnd);
         if (workContinuation_ && workContinuation_->nextCall) {
             const auto remaining = *workContinuation_->nextCall - std::chrono::system_clock::now();
             if (remaining > std::chrono::nanoseconds::zero())

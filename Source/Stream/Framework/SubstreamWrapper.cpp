@@ -61,7 +61,9 @@ void SubstreamWrapper::initSync(State proxyState)
             if (isOneOf(current, {State::Closed, State::Closing})) {
                 w.open();
             } else if (isOneOf(current, {State::Starting, State::Running, State::Pausing, State::Paused})) {
-                // A paused stream only stops once it runs again.
+                // Deliberately resumed first: stop is refused from Paused (only Running may stop), so
+                // bringing a paused wrapped stream to Open goes through Running. The brief resume may emit
+                // a record or two; a paused stream that may not run again should be closed instead.
                 if (isOneOf(current, {State::Pausing, State::Paused}))
                     w.resume();
                 w.stop();

@@ -2,8 +2,6 @@
 
 #include <limits>
 
-#include "Host/Core/DataDeletionWatch.h"
-
 #include "Stream/Framework/Stream.h"
 #include "Stream/Framework/StreamData.h"
 
@@ -11,22 +9,25 @@ namespace Corvexis {
 
 SynchronousConsumer::SynchronousConsumer(Stream& stream) : stream_(&stream)
 {
-    streamWatch_ = std::make_unique<DataDeletionWatch>(stream, [this] {
-        // The stream's signal went with it; only the state is left to clear.
+    // The notice comes while the stream's signals still exist. Clearing stream_ under mutex_ orders it
+    // with connect(), which connects under the same lock: a connect either finished before (and its
+    // connection is dropped here) or finds no stream.
+    teardownConnection_ = stream.signalAboutToBeDestroyed.connect(this, [this] {
+        SignalConnection connection;
         {
             std::lock_guard lock(mutex_);
             stream_ = nullptr;
             connected_ = false;
-            connection_ = {};
+            connection = std::exchange(connection_, SignalConnection{});
             latest_.reset();
         }
         arrived_.notify_all();
+        connection.disconnect();
     });
 }
 
 SynchronousConsumer::~SynchronousConsumer()
 {
-    streamWatch_.reset();
     disconnectAll();
     disconnect();
 }

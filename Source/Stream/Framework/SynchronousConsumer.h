@@ -10,15 +10,15 @@
 
 namespace Corvexis {
 
-class DataDeletionWatch;
 class Stream;
 class StreamData;
 
 // Lets one or more threads wait for the next record of a stream. Records arrive on the emitting thread;
 // only the newest one not yet handed out is kept, so a waiter sees the latest record, never a backlog.
 //
-// The stream is borrowed. When it is destroyed first the consumer disconnects itself, waking every
-// waiter with Disconnected, and cannot connect again.
+// The stream is borrowed. When it is destroyed first the consumer disconnects itself (on the stream's
+// signalAboutToBeDestroyed, before its signals go), waking every waiter with Disconnected, and cannot
+// connect again; connect() may race the stream's destruction.
 class SynchronousConsumer : public SignalReceiver
 {
 public:
@@ -66,8 +66,8 @@ private:
     SignalConnection connection_;
     std::shared_ptr<const StreamData> latest_;
 
-    // Notices the stream's destruction; destroyed first, outside mutex_.
-    std::unique_ptr<DataDeletionWatch> streamWatch_;
+    // To the stream's signalAboutToBeDestroyed; tied to this receiver.
+    SignalConnection teardownConnection_;
 };
 
 }  // namespace Corvexis

@@ -1,5 +1,6 @@
 #include "Stream/Simulated/FakeImageStream.h"
 
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -10,12 +11,13 @@
 #include "Host/Core/Random.h"
 #include "Host/Core/VitalsDataComponent.h"
 #include "Host/GL/ContextManager.h"
+#include "Host/GL/GlImage.h"
 #include "Host/Lib/SharedImage.h"
 #include "Host/Lib/SharedImageSet.h"
+#include "Stream/Framework/ImageStreamData.h"
 #include "Stream/Simulated/FakeImageCpuPainter.h"
 #include "Stream/Simulated/FakeImageFrame.h"
 #include "Stream/Simulated/FakeImageGlPainter.h"
-#include "Stream/Framework/ImageStreamData.h"
 
 namespace Corvexis {
 
@@ -62,7 +64,8 @@ FakeImageStream::FakeImageStream(std::unique_ptr<MemImage> image)
             else
                 rebuildImageList();
         } else {
-            Log::log(Log::Level::Error, kCategory, "No image given; painting 100 x 100 unsigned bytes instead");
+            Log::log(Log::Level::Error, kCategory,
+                     "No image given; painting 100 x 100 unsigned bytes instead");
             descriptor_ = ImageDescriptor(ImageDescriptor::kUByte, 100, 100, 1, 1);
             rebuildImageList();
         }
@@ -202,14 +205,14 @@ std::optional<Stream::Ticks> FakeImageStream::framePeriod(double framesPerSecond
 double FakeImageStream::ecg(double seconds)
 {
     const double f = std::fmod(seconds, 1.0);
-    return 0.15 * gaussian(f, 0.10, 0.025) - 0.25 * gaussian(f, 0.20, 0.016) + 1.0 * gaussian(f, 0.22, 0.012) -
-           0.35 * gaussian(f, 0.24, 0.016) + 0.25 * gaussian(f, 0.40, 0.05);
+    return 0.15 * gaussian(f, 0.10, 0.025) - 0.25 * gaussian(f, 0.20, 0.016) +
+           1.0 * gaussian(f, 0.22, 0.012) - 0.35 * gaussian(f, 0.24, 0.016) + 0.25 * gaussian(f, 0.40, 0.05);
 }
 
 std::shared_ptr<SharedImage> FakeImageStream::newImage(bool inMemory) const
 {
-    auto image = std::make_shared<SharedImage>(descriptor_, inMemory ? Image::Location::Memory
-                                                                     : Image::Location::OpenGL);
+    auto image = std::make_shared<SharedImage>(descriptor_,
+                                               inMemory ? Image::Location::Memory : Image::Location::OpenGL);
     if (image->isEmpty())
         return nullptr;  // logged by SharedImage
     return image;
@@ -267,14 +270,61 @@ bool FakeImageStream::paintImage(std::shared_ptr<SharedImage>& image, const Fake
         image = std::move(replacement);
     }
     GlImage* gl = image->gl();
-    if (gl == nullptr || !glPainter_->paint(*gl, frame))
+    if (gl == nullptr)
         return false;
+    GlPaintPath path = glPaintPath_;
+    if (path == GlPaintPath::Automatic)
+        path = GL::ContextManager::get().isSoftwareRenderer() ? GlPaintPath::CpuUpload
+                                                              : GlPaintPath::ComputeShader;
+    if (path != glPathInUse_) {
+        glPathInUse_ = path;
+        Log::log(Log::Level::Info, kCategory,
+                 path == GlPaintPath::CpuUpload
+                     ? "Painting graphics-card images in main memory and uploading them (graphics device: " +
+                           GL::ContextManager::get().renderer() + ")"
+                     : "Painting graphics-card images with the compute shader (graphics device: " +
+                           GL::ContextManager::get().renderer() + ")");
+    }
+    if (path == GlPaintPath::CpuUpload) {
+        // On a software rasteriser the shader runs on the CPU as well, many times slower than the
+        // vectorised painter; the upload is a plain copy there.
+        const ImageDescriptor& d = descriptor_;
+        if (!uploadScratch_ || uploadScratch_->descriptor().pixelType != d.pixelType ||
+            uploadScratch_->descriptor().width != d.width ||
+            uploadScratch_->descriptor().height != d.height ||
+            uploadScratch_->descriptor().slices != d.slices ||
+            uploadScratch_->descriptor().channels != d.channels)
+            uploadScratch_ = MemImage::create(d, false);
+        if (!uploadScratch_ || !FakeImageCpuPainter::paint(*uploadScratch_, frame) ||
+            !gl->upload(*uploadScratch_))
+            return false;
+    } else if (!glPainter_->paint(*gl, frame)) {
+        return false;
+    }
     image->markChanged(Image::Location::OpenGL);
     if (representation_ == EmittedImageRepresentation::GlImage)
         image->makeExclusive(Image::Location::OpenGL);
     else
         image->syncMem();  // into the main-memory copy kept from the previous frame
     return true;
+}
+
+FakeImageStream::GlPaintPath FakeImageStream::glPaintPath() const
+{
+    std::lock_guard lock(mutex_);
+    return glPaintPath_;
+}
+
+void FakeImageStream::setGlPaintPath(GlPaintPath path)
+{
+    std::lock_guard lock(mutex_);
+    glPaintPath_ = path;
+}
+
+FakeImageStream::GlPaintPath FakeImageStream::glPaintPathInUse() const
+{
+    std::lock_guard lock(mutex_);
+    return glPathInUse_;
 }
 
 std::unique_ptr<SharedImageSet> FakeImageStream::updateImage()
@@ -284,7 +334,8 @@ std::unique_ptr<SharedImageSet> FakeImageStream::updateImage()
     Random::Generator generator(0);
     const int counter = frameCounter_.load();
     for (std::size_t k = 0; k < images_.size(); ++k) {
-        const FakeImageFrame frame = FakeImageFrame::compute(descriptor_, counter, static_cast<int>(k), generator);
+        const FakeImageFrame frame =
+            FakeImageFrame::compute(descriptor_, counter, static_cast<int>(k), generator);
         if (!paintImage(images_[k], frame))
             Log::log(Log::Level::Error, kCategory, "Painting image " + std::to_string(k) + " failed");
         set->add(images_[k]);
@@ -298,14 +349,17 @@ void FakeImageStream::addVitalsToImage(ImageStreamData& record)
     const std::int64_t recordTicks = static_cast<std::int64_t>(record.timestampArrival()) * 10000;
     std::vector<Vitals::Sample> samples;
     if (!vitalsStarted_) {
-        samples.push_back({Vitals::TimePoint(Vitals::Ticks(recordTicks)), ecg(recordTicks / 1e7 + vitalsPhase_)});
+        samples.push_back(
+            {Vitals::TimePoint(Vitals::Ticks(recordTicks)), ecg(recordTicks / 1e7 + vitalsPhase_)});
     } else {
         const double step = kVitalsSamplePeriodS * 1e7;  // ticks
         if (recordTicks > lastVitalsTicks_)
-            samples.reserve(static_cast<std::size_t>(static_cast<double>(recordTicks - lastVitalsTicks_) / step));
+            samples.reserve(
+                static_cast<std::size_t>(static_cast<double>(recordTicks - lastVitalsTicks_) / step));
         // Offsets from the last sample in integers: tick counts since 1970 exceed a double's exact range.
         for (std::int64_t i = 1;; ++i) {
-            const std::int64_t ticks = lastVitalsTicks_ + static_cast<std::int64_t>(static_cast<double>(i) * step);
+            const std::int64_t ticks =
+                lastVitalsTicks_ + static_cast<std::int64_t>(static_cast<double>(i) * step);
             if (ticks >= recordTicks)
                 break;
             samples.push_back({Vitals::TimePoint(Vitals::Ticks(ticks)), ecg(ticks / 1e7 + vitalsPhase_)});
@@ -323,7 +377,9 @@ void FakeImageStream::addVitalsToImage(ImageStreamData& record)
 std::optional<Stream::WorkContinuation> FakeImageStream::doWork()
 {
     const auto t0 = std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now());
-    const std::optional<Ticks> period = framePeriod(fps.value());
+    const double rate = fps.value();
+    setRequestedRate(std::isfinite(rate) && rate > 0.0 ? rate : 0.0);
+    const std::optional<Ticks> period = framePeriod(rate);
     if (!period) {
         // Nothing sensible to pace by; look again a little later instead of spinning.
         return WorkContinuation{t0 + std::chrono::duration_cast<Ticks>(std::chrono::milliseconds(100))};
@@ -332,7 +388,12 @@ std::optional<Stream::WorkContinuation> FakeImageStream::doWork()
     std::shared_ptr<ImageStreamData> record;
     {
         std::lock_guard lock(mutex_);
+        const auto paintBegin = std::chrono::steady_clock::now();
         std::unique_ptr<SharedImageSet> set = updateImage();
+        noteWorkStep(glPathInUse_ == GlPaintPath::ComputeShader ? "painting (compute shader)"
+                     : glPathInUse_ == GlPaintPath::CpuUpload   ? "painting (main memory + upload)"
+                                                                : "painting",
+                     std::chrono::steady_clock::now() - paintBegin);
         record = std::make_shared<ImageStreamData>(this, std::move(*set));
         record->setTimestampArrival(std::chrono::system_clock::now());
         record->setTimestampDevice(record->timestampArrival());

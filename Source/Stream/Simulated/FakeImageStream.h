@@ -27,8 +27,12 @@ class SharedImageSet;
 // large and four small pulsating discs, see FakeImageFrame) into each image of its image list and emits
 // them as one ImageStreamData, optionally with a simulated ECG trace (VitalsDataComponent).
 //
-// Painting: graphics-card images are painted by a compute shader (FakeImageGlPainter), main-memory
-// images by the vectorised main-memory painter (FakeImageCpuPainter); both give identical pixels.
+// Painting: main-memory images by the vectorised main-memory painter (FakeImageCpuPainter); graphics-card
+// images by the fastest path of the machine: the compute shader (FakeImageGlPainter) on a real graphics
+// card, but the main-memory painter and one upload when the graphics device is a software rasteriser
+// (GL::ContextManager::isSoftwareRenderer), where the shader runs on the CPU too, far more slowly. Both
+// give identical pixels. The path is logged (information) when first taken and after every change, and
+// glPaintPathInUse() tells it.
 // Representation MemImage paints in main memory only; GlImage on the graphics card only; MemAndGlImage on the
 // graphics card followed by a download into the image's main-memory copy. Without OpenGL every representation
 // falls back to main memory (one warning). The image list is reused from frame to frame (records share
@@ -52,6 +56,14 @@ public:
         MemImage = 0,       // "MemImage"
         GlImage = 1,        // "GlImage"
         MemAndGlImage = 2,  // "MemImage + GlImage"
+    };
+
+    // How graphics-card images are painted.
+    enum class GlPaintPath : int
+    {
+        Automatic = 0,      // CpuUpload on a software rasteriser, else ComputeShader
+        ComputeShader = 1,  // FakeImageGlPainter
+        CpuUpload = 2,      // FakeImageCpuPainter into main memory, then one upload
     };
 
     // Frame counter period; the counter is the animation angle in degrees.
@@ -90,6 +102,12 @@ public:
 
     EmittedImageRepresentation emittedImageRepresentation() const;                  // thread-safe
     void setEmittedImageRepresentation(EmittedImageRepresentation representation);  // thread-safe
+
+    GlPaintPath glPaintPath() const;        // thread-safe; Automatic by default
+    void setGlPaintPath(GlPaintPath path);  // thread-safe; takes effect at the next frame
+    // The path the last graphics-card frame took (ComputeShader or CpuUpload), Automatic before the
+    // first. Thread-safe.
+    GlPaintPath glPaintPathInUse() const;
 
     bool getEmitVitalsData() const;           // thread-safe
     void setEmitVitalsData(bool emitVitals);  // thread-safe
@@ -158,6 +176,10 @@ private:
     std::int64_t lastVitalsTicks_ = 0;  // 100-ns ticks since 1970 of the last ECG sample
     std::unique_ptr<FakeImageGlPainter> glPainter_;
     bool warnedNoOpenGl_ = false;
+    GlPaintPath glPaintPath_ = GlPaintPath::Automatic;
+    GlPaintPath glPathInUse_ = GlPaintPath::Automatic;
+    // Main-memory frame painted for an upload (CpuUpload), reused while the descriptor stays.
+    std::unique_ptr<MemImage> uploadScratch_;
 };
 
 }  // namespace Corvexis

@@ -258,10 +258,16 @@ void FakePolyDataStream::configure(const Properties* properties)
 
 std::optional<Stream::WorkContinuation> FakePolyDataStream::doWork()
 {
-    // The bounds of "fps" are advice to editors; a loaded value outside them must not divide by zero or
-    // spin without a pause.
-    const int periodMs = 1000 / std::clamp(fps.value(), 1, 1000);
+    // The "min" and "max" attributes of fps are advice to editors and to the host's validation; the rate
+    // itself is taken as it stands. A rate that is not positive produces nothing, and the worker looks
+    // again later instead of dividing by zero or spinning. Above 1000 the period is 0 ms: records as
+    // fast as they can be made, with the stream time standing still.
     const auto t0 = std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now());
+    const int rate = fps.value();
+    setRequestedRate(rate > 0 ? rate : 0.0);
+    if (rate <= 0)
+        return WorkContinuation{t0 + std::chrono::duration_cast<Ticks>(kUnusableRateRecheck)};
+    const int periodMs = 1000 / rate;
 
     auto record = std::make_shared<PolyDataStreamData>(this);
     {

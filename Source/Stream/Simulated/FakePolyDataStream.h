@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -99,8 +100,10 @@ public:
 
     // Move the elements every frame.
     Parameter<bool> isMoving{"isMoving", true, this};
-    // Records per second; read as 1 to 1000.
+    // Records per second; the attributes "min" 1 and "max" 1000 are advice, not a clamp (see doWork).
     Parameter<int> fps{"fps", 1, this};
+    // How soon the worker looks again while fps cannot pace anything (not positive).
+    static constexpr std::chrono::milliseconds kUnusableRateRecheck{100};
     // Give elements without colours a uniform colour (defaultColor), or remove vertex colours.
     Parameter<bool> applyColors{"applyColors", false, this};
     // Compute missing vertex normals (point clouds get back the normals they came with), or remove them.

@@ -247,7 +247,8 @@ std::string FakeTrackingStream::addDevice(std::unique_ptr<Device> device)
     }
     const std::string typeName = device->deviceTypeName();
     std::string id;
-    const auto flags = deviceRegistry().createWithPrefix(kIdPrefix, typeName, {}, true, std::move(device), &id);
+    const auto flags =
+        deviceRegistry().createWithPrefix(kIdPrefix, typeName, {}, true, std::move(device), &id);
     emitSignals(flags);
     return id;
 }
@@ -346,7 +347,8 @@ void FakeTrackingStream::configure(const Properties* p)
     }
     for (const Properties* block : devicesBlock->subProperties()) {
         if (!makeDefaultDevice(block->name()))
-            Log::log(Log::Level::Warning, "FakeTrackingStream", "Ignoring unknown device kind " + block->name());
+            Log::log(Log::Level::Warning, "FakeTrackingStream",
+                     "Ignoring unknown device kind " + block->name());
     }
     emitSignals(flags);
 }
@@ -359,16 +361,23 @@ bool FakeTrackingStream::openImpl()
 
 std::optional<Stream::WorkContinuation> FakeTrackingStream::doWork()
 {
-    // Parameter bounds are advice to editors; a loaded value outside them must not stall or flood.
-    const double rate = std::clamp(fps.value(), 1.0, 1000.0);
-    const auto periodUs = static_cast<std::int64_t>(1e6 / rate);
+    // The "min" and "max" attributes of fps are advice to editors and to the host's validation; the rate
+    // itself is taken as it stands. Only a rate that cannot pace anything (not positive, not finite, or
+    // so small that the period overflows) produces nothing, and the worker looks again later instead of
+    // spinning. A rate above 1e6 gives a period of 0 µs: records as fast as they can be made, with the
+    // simulated time standing still.
     const auto t0 = std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now());
+    const double rate = fps.value();
+    const bool usable = std::isfinite(rate) && rate > 0.0 && 1e6 / rate <= 1e15;
+    setRequestedRate(usable ? rate : 0.0);
+    if (!usable)
+        return WorkContinuation{t0 + std::chrono::duration_cast<Ticks>(kUnusableRateRecheck)};
+    const auto periodUs = static_cast<std::int64_t>(1e6 / rate);
     const double t = simulatedTime_.load(std::memory_order_relaxed);
     const auto timestampMs = static_cast<std::uint64_t>(t * 1000.0);
 
-    const auto flags =
-        deviceRegistry().modifyAllWithSpecial([t, timestampMs](const std::string&, TrackingInstrument& instrument,
-                                                               Device* device) {
+    const auto flags = deviceRegistry().modifyAllWithSpecial(
+        [t, timestampMs](const std::string&, TrackingInstrument& instrument, Device* device) {
             if (!instrument.active || device == nullptr)
                 return;  // disabled instruments keep their last pose and timestamp
             instrument.matrix = device->matrix(t);

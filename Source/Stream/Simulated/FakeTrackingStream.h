@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -60,7 +61,10 @@ public:
         ConstantDevice(const ConstantDevice& other) = default;
         ConstantDevice(ConstantDevice&& other) : ConstantDevice(static_cast<const ConstantDevice&>(other)) {}
         ConstantDevice& operator=(const ConstantDevice& other) = default;
-        ConstantDevice& operator=(ConstantDevice&& other) { return *this = static_cast<const ConstantDevice&>(other); }
+        ConstantDevice& operator=(ConstantDevice&& other)
+        {
+            return *this = static_cast<const ConstantDevice&>(other);
+        }
 
         std::unique_ptr<Device> clone() const override { return std::make_unique<ConstantDevice>(*this); }
         double quality(double t) const override;
@@ -80,7 +84,8 @@ public:
     {
     public:
         explicit OscillatingDevice(const Eigen::Vector3d& center = Eigen::Vector3d::Zero(),
-                                   const Eigen::Vector3d& axis = Eigen::Vector3d::UnitX(), double speedValue = 1.0);
+                                   const Eigen::Vector3d& axis = Eigen::Vector3d::UnitX(),
+                                   double speedValue = 1.0);
         OscillatingDevice(const OscillatingDevice& other) = default;
         OscillatingDevice(OscillatingDevice&& other)
             : OscillatingDevice(static_cast<const OscillatingDevice&>(other))
@@ -115,8 +120,9 @@ public:
         explicit SweepDevice(const Eigen::Vector3d& center = Eigen::Vector3d::Zero(),
                              const Eigen::Vector3d& rotationAxis = Eigen::Vector3d::UnitX(),
                              const Eigen::Vector3d& translationAxis = Eigen::Vector3d::UnitY(),
-                             double translationAmplitude = 2.0, double angleAmplitude = kDefaultAngleAmplitude,
-                             double baseAngle = 0.0, double speedValue = 0.1);
+                             double translationAmplitude = 2.0,
+                             double angleAmplitude = kDefaultAngleAmplitude, double baseAngle = 0.0,
+                             double speedValue = 0.1);
         SweepDevice(const SweepDevice& other) = default;
         SweepDevice(SweepDevice&& other) : SweepDevice(static_cast<const SweepDevice&>(other)) {}
         SweepDevice& operator=(const SweepDevice& other) = default;
@@ -167,8 +173,10 @@ public:
     // Seconds of simulated time; written by the worker thread. Thread-safe.
     double simulatedTime() const { return simulatedTime_.load(std::memory_order_relaxed); }
 
-    // Cycles per second, 1 to 1000.
+    // Cycles per second; the attributes "min" 1 and "max" 1000 are advice, not a clamp (see doWork).
     Parameter<double> fps{"fps", 30.0, this};
+    // How soon the worker looks again while fps cannot pace anything (not positive).
+    static constexpr std::chrono::milliseconds kUnusableRateRecheck{100};
 
 protected:
     bool openImpl() override;

@@ -181,6 +181,23 @@ TEST_F(ContextManagerTest, ReportsPlatformAndRenderer)
     EXPECT_TRUE(manager.platformName() == "device" || manager.platformName() == "surfaceless");
     EXPECT_NE(manager.renderer().find("OpenGL 4."), std::string::npos) << manager.renderer();
     EXPECT_TRUE(manager.unavailableReason().empty());
+    // The surfaceless platform of the test machines is Mesa's software rasteriser.
+    if (manager.platformName() == "surfaceless") {
+        EXPECT_EQ(manager.isSoftwareRenderer(), manager.renderer().find("llvmpipe") != std::string::npos);
+    }
+}
+
+TEST(ContextManagerRenderer, SoftwareRenderersAreRecognisedByRendererOrVendor)
+{
+    EXPECT_TRUE(ContextManager::namesSoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)", "Mesa"));
+    EXPECT_TRUE(ContextManager::namesSoftwareRenderer("softpipe", "VMware, Inc."));
+    EXPECT_TRUE(ContextManager::namesSoftwareRenderer("Software Rasterizer", "Mesa Project"));
+    EXPECT_TRUE(ContextManager::namesSoftwareRenderer("Google SwiftShader", "Google Inc."));
+    EXPECT_FALSE(
+        ContextManager::namesSoftwareRenderer("NVIDIA H100 80GB HBM3/PCIe/SSE2", "NVIDIA Corporation"));
+    EXPECT_FALSE(ContextManager::namesSoftwareRenderer(
+        "AMD Radeon RX 7900 XTX (radeonsi, navi31, LLVM 15.0.6)", "AMD"));
+    EXPECT_FALSE(ContextManager::namesSoftwareRenderer("", ""));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <future>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "Host/Core/Log.h"
@@ -181,6 +182,34 @@ TEST(BackgroundThreadConsumerTest, StopRefusesFurtherPayloadsAndCompletesThem)
     EXPECT_FALSE(consumer.pushPayload(payloadOf(2, promise)));
     EXPECT_EQ(completion.wait_for(std::chrono::seconds(0)), std::future_status::ready);
     consumer.waitUntilCompleted();  // returns after a stop
+}
+
+// Two threads stopping at once while process() runs: neither may return before the thread has ended.
+TEST(BackgroundThreadConsumerTest, ConcurrentStopsBothWaitForTheRunningPayload)
+{
+    GatedConsumer consumer;
+    consumer.close();
+    ASSERT_TRUE(consumer.pushPayload(payloadOf(1)));
+    ASSERT_TRUE(T::waitUntil([&] { return consumer.inside(); }));
+    std::atomic<int> returned{0};
+    std::atomic<int> returnedEarly{0};
+    std::vector<std::thread> stoppers;
+    for (int i = 0; i < 2; ++i) {
+        stoppers.emplace_back([&] {
+            consumer.stopProcessing();
+            if (consumer.processed().empty())
+                ++returnedEarly;
+            ++returned;
+        });
+    }
+    // Both are blocked by the payload in progress; a stop that returns here did not join.
+    EXPECT_FALSE(T::waitUntil([&] { return returned.load() > 0; }, std::chrono::milliseconds(300)));
+    consumer.open();
+    for (auto& th : stoppers)
+        th.join();
+    EXPECT_EQ(returned.load(), 2);
+    EXPECT_EQ(returnedEarly.load(), 0);
+    EXPECT_EQ(consumer.processed(), std::vector<int>{1});
 }
 
 TEST(BackgroundThreadConsumerTest, ProcessingThreadHasAGraphicsContextOnlyWhenAsked)

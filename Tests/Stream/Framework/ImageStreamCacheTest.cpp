@@ -227,10 +227,32 @@ TEST_F(ImageStreamCacheTest, NonImageRecordsAndNullStreamsAreIgnored)
     T::ManualImageStream stream;
     auto handle = ImageStreamCache::ref().image(&stream);
     stream.signalStreamData.emitSignal(std::make_shared<T::PlainRecord>(&stream));
-    // A record without images does not replace the frame shown.
-    stream.signalStreamData.emitSignal(std::make_shared<ImageStreamData>(&stream));
     turn();
     EXPECT_EQ(updateCount, 0);
+}
+
+// A record's images replace the pending ones, also when it holds none: the set is emptied, and a frame
+// pending before it is not shown.
+TEST_F(ImageStreamCacheTest, ImageRecordWithoutImagesReplacesThePendingFrame)
+{
+    T::ManualImageStream stream;
+    auto handle = ImageStreamCache::ref().image(&stream);
+    SharedImageSet* set = handle.image();
+    stream.emitFrame(kFrame, 1);
+    turn();
+    ASSERT_EQ(set->size(), 1);
+    const int updatesBefore = updateCount;
+
+    stream.emitFrame(kFrame, 2);
+    stream.signalStreamData.emitSignal(std::make_shared<ImageStreamData>(&stream));
+    turn();
+    EXPECT_EQ(set->size(), 0);
+    EXPECT_EQ(updateCount, updatesBefore + 1);
+
+    stream.emitFrame(kFrame, 3);
+    turn();
+    ASSERT_EQ(set->size(), 1);
+    EXPECT_EQ(T::firstByte(*set->get(0)), 3);
 }
 
 TEST_F(ImageStreamCacheTest, SetFollowsTheNumberOfImagesPerRecord)

@@ -137,3 +137,94 @@ TEST(StreamConcurrencyTest, RandomRequestsFromManyThreadsKeepTheStateMachineLega
     // Destroying the streams joins every worker thread; a hang here fails the test by its time-out.
     streams.clear();
 }
+
+// Normal destruction while the worker polls: the worker may ask the virtual worksWhilePaused() only while
+// the stream is Paused, never while the destructor chain rewrites the object (ThreadSanitizer reports
+// that race on the vtable pointer). The most derived class goes first, so during the base's teardown
+// (held open for a few polls) the object's dynamic type has already changed.
+TEST(StreamConcurrencyTest, DestroyingAClosedStreamDoesNotRaceTheWorkersPolling)
+{
+    class Derived : public T::ScriptedStream
+    {
+    public:
+        Derived() : ScriptedStream("polled", ThreadingMode::WorkerThread) {}
+    };
+    for (int round = 0; round < 4; ++round) {
+        auto s = std::make_unique<Derived>();
+        s->pauseResult = true;
+        s->workWhilePaused = round % 2 == 0;
+        s->teardownDelay = 25ms;
+        ASSERT_TRUE(s->start());
+        if (round % 2 == 0) {
+            ASSERT_TRUE(s->pause());
+        }
+        s.reset();  // closes in the destructor, then the base stops the worker
+    }
+}
+
+// Two threads making the first request of a fresh stream at the same moment: every hook still runs on
+// the worker, never on a requester.
+TEST(StreamConcurrencyTest, SimultaneousFirstRequestsNeverRunAHookOnARequester)
+{
+    const auto end = std::chrono::steady_clock::now() + 1s;
+    int rounds = 0;
+    int onRequester = 0;
+    while (rounds < 300 && std::chrono::steady_clock::now() < end) {
+        T::ScriptedStream s("first", Stream::ThreadingMode::WorkerThread);
+        std::atomic<int> ready{0};
+        std::thread::id ids[2];
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 2; ++i) {
+            threads.emplace_back([&, i] {
+                ids[i] = std::this_thread::get_id();
+                ++ready;
+                while (ready.load() < 2)
+                    std::this_thread::yield();
+                s.open();
+            });
+        }
+        for (auto& th : threads)
+            th.join();
+        EXPECT_EQ(s.openCalls(), 1);
+        if (s.lastHookThread() == ids[0] || s.lastHookThread() == ids[1])
+            ++onRequester;
+        ++rounds;
+    }
+    EXPECT_EQ(onRequester, 0) << "of " << rounds << " rounds";
+}
+
+// A subclass's own transitions racing public requests: no task may be lost, every future resolves
+// without std::future_error.
+TEST(StreamConcurrencyTest, OwnTransitionsRacingRequestsLoseNoTask)
+{
+    T::ScriptedStream s("racing", Stream::ThreadingMode::WorkerThread);
+    s.pauseResult = true;
+    ASSERT_TRUE(s.start());
+    std::atomic<bool> stop{false};
+    std::atomic<int> broken{0}, unresolved{0};
+    auto check = [&](const std::shared_future<bool>& f) {
+        if (f.wait_for(5s) != std::future_status::ready) {
+            ++unresolved;
+            return;
+        }
+        try {
+            f.get();
+        } catch (const std::future_error&) {
+            ++broken;
+        }
+    };
+    std::thread own([&] {
+        for (int i = 0; i < 3000 && !stop.load(); ++i)
+            check(i % 2 ? s.attemptOwnTransition(State::Resuming, State::Running, State::Paused)
+                        : s.attemptOwnTransition(State::Pausing, State::Paused, State::Running));
+    });
+    const auto end = std::chrono::steady_clock::now() + 1s;
+    for (int i = 0; i < 3000 && std::chrono::steady_clock::now() < end; ++i)
+        check(i % 2 ? s.pauseAsync() : s.resumeAsync());
+    stop = true;
+    own.join();
+    EXPECT_EQ(broken.load(), 0);
+    EXPECT_EQ(unresolved.load(), 0);
+    s.resume();
+    EXPECT_TRUE(s.close());
+}

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <thread>
 
+#include "Host/Core/DataDeletionWatch.h"
 #include "Stream/Framework/StreamData.h"
 #include "Support/TestUtil.h"
 #include "TestStreams.h"
@@ -150,6 +152,27 @@ TEST_F(SynchronousConsumerTest, ConnectionCountReturnsAfterDisconnectAndDestruct
     }
     EXPECT_EQ(stream.signalStreamData.connectionCount(), baseline);
     stream.emitRecordAt(1);  // reaches no destroyed consumer
+}
+
+// A connect() that runs while the stream is being destroyed, after its signals are gone: here from a
+// deletion watch of the stream, which fires at the very end of the destruction. The consumer must have
+// let go of the stream before its signals went, so the connect finds no stream.
+TEST(SynchronousConsumerLifetimeTest, ConnectDuringTheStreamsDestructionReachesNoDestroyedSignal)
+{
+    auto* stream = new Corvexis::Test::ScriptedStream("doomed", Stream::ThreadingMode::NoWorkerThread);
+    std::unique_ptr<SynchronousConsumer> consumer;
+    int connectedLate = -1;
+    DataDeletionWatch lateConnect(*stream, [&] {
+        consumer->connect();
+        connectedLate = consumer->isConnected() ? 1 : 0;
+    });
+    consumer = std::make_unique<SynchronousConsumer>(*stream);
+    consumer->connect();
+    ASSERT_TRUE(consumer->isConnected());
+    delete stream;
+    EXPECT_EQ(connectedLate, 0);
+    EXPECT_FALSE(consumer->isConnected());
+    EXPECT_EQ(consumer->waitForData(std::chrono::seconds(0)).status, Status::Disconnected);
 }
 
 }  // namespace

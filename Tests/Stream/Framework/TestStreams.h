@@ -36,6 +36,9 @@ public:
         unblockWork();
         if (closeOnDestruction)
             close();
+        // Stands for a subclass's own teardown after close(); the worker still polls meanwhile.
+        if (teardownDelay.count() > 0)
+            std::this_thread::sleep_for(teardownDelay);
     }
 
     Kind kind() const override { return Kind::ImageStream; }
@@ -44,6 +47,7 @@ public:
 
     std::atomic<bool> openResult{true}, startResult{true}, pauseResult{false}, resumeResult{true},
         stopResult{true}, closeResult{true};
+    std::chrono::milliseconds teardownDelay{0};
     std::atomic<bool> throwInOpen{false}, throwInWork{false}, blockOpen{false}, workWhilePaused{false},
         closeOnDestruction{true};
     // Answer of the i-th doWork call; by default "again in 5 ms".

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,12 +11,13 @@
 #include "Host/Core/MemImage.h"
 #include "Host/Core/Properties.h"
 #include "Host/Core/VitalsDataComponent.h"
+#include "Host/GL/ContextManager.h"
 #include "Host/GL/RequireOpenGL.h"
 #include "Host/Lib/SharedImage.h"
+#include "Stream/Framework/ImageStreamData.h"
 #include "Stream/Simulated/FakeImageCpuPainter.h"
 #include "Stream/Simulated/FakeImageFrame.h"
 #include "Stream/Simulated/FakeImageTestUtil.h"
-#include "Stream/Framework/ImageStreamData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;
@@ -183,7 +185,8 @@ TEST(FakeImageStreamTest, VitalsStartWithOneSampleAndRestartWhenSwitchedOffAndOn
     ASSERT_EQ(firstSeries->samples.size(), 1u);
     const std::int64_t firstTicks = static_cast<std::int64_t>(first->timestampArrival()) * 10000;
     EXPECT_EQ(firstSeries->samples[0].time.time_since_epoch().count(), firstTicks);
-    EXPECT_DOUBLE_EQ(firstSeries->samples[0].value, FakeImageStream::ecg(firstTicks / 1e7 + stream.vitalsPhase()));
+    EXPECT_DOUBLE_EQ(firstSeries->samples[0].value,
+                     FakeImageStream::ecg(firstTicks / 1e7 + stream.vitalsPhase()));
 
     // Wait for at least 10 ms to pass, then the next record carries the samples in between, 1/300 s apart.
     ASSERT_TRUE(T::waitUntil([&] {
@@ -318,27 +321,84 @@ class FakeImageStreamGlTest : public T::OpenGLTest
 {
 };
 
-TEST_F(FakeImageStreamGlTest, GraphicsCardFramesEqualMainMemoryFrames)
+// Both paths of graphics-card painting (the compute shader, and main memory plus an upload) give the
+// main-memory painter's pixels, in both graphics-card representations.
+TEST_F(FakeImageStreamGlTest, GraphicsCardFramesEqualMainMemoryFramesOnEveryPath)
 {
-    for (Representation representation : {Representation::GlImage, Representation::MemAndGlImage}) {
-        DrivenFakeImageStream stream(33, 17, 1, 3);
-        stream.setDescriptor(ImageDescriptor(ImageDescriptor::kUShort, 33, 17, 1, 3));
-        stream.setEmittedImageRepresentation(representation);
-        stream.setNumImages(2);
-        stream.doWork();
-        stream.doWork();
-        const auto record = stream.last();
-        ASSERT_EQ(record->size(), 2u);
-        const auto images = record->images();
-        for (int k = 0; k < 2; ++k) {
-            const auto& image = images[static_cast<std::size_t>(k)];
-            EXPECT_TRUE(image->isUpToDate(Image::Location::OpenGL));
-            EXPECT_EQ(image->isUpToDate(Image::Location::Memory), representation == Representation::MemAndGlImage);
-            auto expected = MemImage::create(stream.descriptor());
-            ASSERT_TRUE(FakeImageCpuPainter::paint(*expected, T::frameOf(stream.descriptor(), 1, k)));
-            EXPECT_TRUE(pixelsOf(*record, k)->hasSamePixels(*expected)) << k;
+    using Path = FakeImageStream::GlPaintPath;
+    for (Path path : {Path::ComputeShader, Path::CpuUpload}) {
+        for (Representation representation : {Representation::GlImage, Representation::MemAndGlImage}) {
+            SCOPED_TRACE(static_cast<int>(path) * 10 + static_cast<int>(representation));
+            DrivenFakeImageStream stream(33, 17, 1, 3);
+            stream.setDescriptor(ImageDescriptor(ImageDescriptor::kUShort, 33, 17, 1, 3));
+            stream.setEmittedImageRepresentation(representation);
+            stream.setGlPaintPath(path);
+            stream.setNumImages(2);
+            stream.doWork();
+            stream.doWork();
+            EXPECT_EQ(stream.glPaintPathInUse(), path);
+            const auto record = stream.last();
+            ASSERT_EQ(record->size(), 2u);
+            const auto images = record->images();
+            for (int k = 0; k < 2; ++k) {
+                const auto& image = images[static_cast<std::size_t>(k)];
+                EXPECT_TRUE(image->isUpToDate(Image::Location::OpenGL));
+                EXPECT_EQ(image->isUpToDate(Image::Location::Memory),
+                          representation == Representation::MemAndGlImage);
+                auto expected = MemImage::create(stream.descriptor());
+                ASSERT_TRUE(FakeImageCpuPainter::paint(*expected, T::frameOf(stream.descriptor(), 1, k)));
+                EXPECT_TRUE(pixelsOf(*record, k)->hasSamePixels(*expected)) << k;
+            }
         }
     }
+}
+
+// The texture painted by the shader and the one uploaded from main memory hold the same bytes, for
+// every pixel type and channel count the picture has.
+TEST_F(FakeImageStreamGlTest, UploadedFramesEqualShaderFramesForEveryPixelType)
+{
+    using Path = FakeImageStream::GlPaintPath;
+    for (int type :
+         {ImageDescriptor::kUByte, ImageDescriptor::kByte, ImageDescriptor::kUShort, ImageDescriptor::kShort,
+          ImageDescriptor::kUInt, ImageDescriptor::kInt, ImageDescriptor::kFloat}) {
+        for (int channels : {1, 3, 4}) {
+            SCOPED_TRACE(std::to_string(type) + " x " + std::to_string(channels));
+            const ImageDescriptor d(type, 21, 13, 1, channels);
+            std::unique_ptr<MemImage> pixels[2];
+            for (Path path : {Path::ComputeShader, Path::CpuUpload}) {
+                DrivenFakeImageStream stream(21, 13, 1, channels);
+                stream.setDescriptor(d);
+                stream.setGlPaintPath(path);
+                for (int i = 0; i < 7; ++i)
+                    stream.doWork();
+                pixels[path == Path::CpuUpload] = pixelsOf(*stream.last());
+            }
+            ASSERT_TRUE(pixels[0] && pixels[1]);
+            EXPECT_TRUE(pixels[0]->hasSamePixels(*pixels[1]));
+        }
+    }
+}
+
+// Automatic takes main memory plus an upload on a software rasteriser (the test machines' llvmpipe) and
+// the shader on a graphics card, and says which once.
+TEST_F(FakeImageStreamGlTest, AutomaticPathFollowsTheGraphicsDevice)
+{
+    Log::ScopedCapture capture;
+    DrivenFakeImageStream stream(16, 16, 1, 1);
+    EXPECT_EQ(stream.glPaintPath(), FakeImageStream::GlPaintPath::Automatic);
+    EXPECT_EQ(stream.glPaintPathInUse(), FakeImageStream::GlPaintPath::Automatic);
+    stream.doWork();
+    stream.doWork();
+    const bool software = GL::ContextManager::get().isSoftwareRenderer();
+    EXPECT_EQ(stream.glPaintPathInUse(), software ? FakeImageStream::GlPaintPath::CpuUpload
+                                                  : FakeImageStream::GlPaintPath::ComputeShader);
+    EXPECT_EQ(capture->count(Log::Level::Info, "FakeImageStream",
+                             (software ? "Painting graphics-card images in main memory and uploading them "
+                                         "(graphics device: "
+                                       : "Painting graphics-card images with the compute shader (graphics "
+                                         "device: ") +
+                                 GL::ContextManager::get().renderer() + ")"),
+              1u);
 }
 
 TEST_F(FakeImageStreamGlTest, RunningStreamEmitsOnItsWorker)

@@ -16,8 +16,8 @@
 #include "Host/Core/PointCloud.h"
 #include "Host/Core/Properties.h"
 #include "Stream/Framework/CreateStreamAlgorithm.h"
-#include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Framework/PolyDataStreamData.h"
+#include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Support/TestUtil.h"
 
@@ -112,6 +112,24 @@ TEST(FakePolyDataStream, DefaultStreamHoldsOneSphereWithNormals)
     EXPECT_EQ(values, "true (Is Moving) 1 () false (Apply Colors) true (Apply Normals) ");
 }
 
+// A rate that cannot pace anything emits nothing, and asks to be called again later rather than at once.
+TEST(FakePolyDataStream, RateNotPositiveEmitsNothingAndDoesNotSpin)
+{
+    for (int fps : {0, -5}) {
+        SCOPED_TRACE(fps);
+        SteppedStream s;
+        s.fps = fps;
+        Records records(s);
+        const auto before = std::chrono::time_point_cast<Stream::Ticks>(Clock::now());
+        const auto next = s.doWork();
+        ASSERT_TRUE(next && next->nextCall);
+        EXPECT_GE(*next->nextCall, before + std::chrono::duration_cast<Stream::Ticks>(
+                                                FakePolyDataStream::kUnusableRateRecheck));
+        EXPECT_TRUE(records.all().empty());
+        EXPECT_EQ(s.frameCounter(), 0);
+    }
+}
+
 TEST(FakePolyDataStream, RateFollowsFpsByDeviceTimestamps)
 {
     struct Case
@@ -119,8 +137,8 @@ TEST(FakePolyDataStream, RateFollowsFpsByDeviceTimestamps)
         int fps;
         std::uint64_t periodMs;
     };
-    // 1000 / fps in integer division; out-of-range rates are read as 1 and 1000.
-    for (const Case c : {Case{1, 1000}, Case{4, 250}, Case{3, 333}, Case{0, 1000}, Case{5000, 1}}) {
+    // 1000 / fps in integer division, also outside the advised 1 to 1000: no hidden clamp.
+    for (const Case c : {Case{1, 1000}, Case{4, 250}, Case{3, 333}, Case{500, 2}, Case{5000, 0}}) {
         SCOPED_TRACE(c.fps);
         SteppedStream s;
         s.fps = c.fps;

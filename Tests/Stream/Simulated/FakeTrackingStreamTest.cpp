@@ -158,8 +158,8 @@ TEST(FakeTrackingStreamDevices, AnglesAreDegreesInTheConfiguration)
     Properties saved;
     Fake::SweepDevice().configuration(&saved);
     EXPECT_NEAR(saved.param("angleAmplitude", 0.0), 22.5, 1e-12);
-    for (const char* key :
-         {"center", "rotationAxis", "translationAxis", "translationAmplitude", "angleAmplitude", "baseAngle", "speed"})
+    for (const char* key : {"center", "rotationAxis", "translationAxis", "translationAmplitude",
+                            "angleAmplitude", "baseAngle", "speed"})
         EXPECT_TRUE(saved.hasParam(key)) << key;
 }
 
@@ -224,6 +224,39 @@ TEST(FakeTrackingStream, WorkCycleAdvancesByTheTruncatedPeriod)
     EXPECT_EQ(s.simulatedTime(), 0.0);
 }
 
+// fps outside the advised 1 to 1000 is taken as it stands; one that cannot pace anything emits nothing
+// and asks to be called again later rather than at once.
+TEST(FakeTrackingStream, RateIsNotClampedAndUnusableRatesDoNotSpin)
+{
+    SteppedFakeStream s;
+    s.addDevice(std::make_unique<Fake::OscillatingDevice>());
+    int records = 0;
+    s.signalStreamData.connect([&](const std::shared_ptr<const StreamData>&) { ++records; });
+    s.fps = 4000.0;
+    auto before = std::chrono::time_point_cast<Stream::Ticks>(std::chrono::system_clock::now());
+    auto next = s.doWork();
+    auto after = std::chrono::time_point_cast<Stream::Ticks>(std::chrono::system_clock::now());
+    ASSERT_TRUE(next && next->nextCall);
+    EXPECT_GE(*next->nextCall, before + Stream::Ticks(2500));  // 250 µs, not the 1 ms of 1000 fps
+    EXPECT_LE(*next->nextCall, after + Stream::Ticks(2500));
+    EXPECT_DOUBLE_EQ(s.simulatedTime(), 0.00025);
+    s.fps = 0.5;
+    s.doWork();
+    EXPECT_DOUBLE_EQ(s.simulatedTime(), 0.00025 + 2.0);
+    EXPECT_EQ(records, 2);
+
+    for (double fps : {0.0, -30.0, std::nan("")}) {
+        s.fps = fps;
+        before = std::chrono::time_point_cast<Stream::Ticks>(std::chrono::system_clock::now());
+        next = s.doWork();
+        ASSERT_TRUE(next && next->nextCall);
+        EXPECT_GE(*next->nextCall, before + std::chrono::duration_cast<Stream::Ticks>(
+                                                FakeTrackingStream::kUnusableRateRecheck));
+    }
+    EXPECT_EQ(records, 2);
+    EXPECT_DOUBLE_EQ(s.simulatedTime(), 0.00025 + 2.0);
+}
+
 TEST(FakeTrackingStream, DisabledInstrumentKeepsItsLastPoseAndTimestamp)
 {
     SteppedFakeStream s;
@@ -251,7 +284,8 @@ TEST(FakeTrackingStream, SaveAndLoadOrdersKindsOscillatingSweepConstant)
     original.fps = 60.0;
     original.addDevice(std::make_unique<Fake::ConstantDevice>(Eigen::Vector3d(1, 1, 1)));
     original.addDevice(std::make_unique<Fake::SweepDevice>());
-    original.addDevice(std::make_unique<Fake::OscillatingDevice>(Eigen::Vector3d::Zero(), Eigen::Vector3d::UnitZ(), 3));
+    original.addDevice(
+        std::make_unique<Fake::OscillatingDevice>(Eigen::Vector3d::Zero(), Eigen::Vector3d::UnitZ(), 3));
     original.setInstrumentName("faketrk-1", "Probe");
     original.setInstrumentActive("faketrk-0", false);
     Properties saved;
