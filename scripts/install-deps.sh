@@ -12,6 +12,7 @@ packages=(
   libegl-dev libopengl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  python3  # host application tests: the layering check and a standard-library PNG reader
 )
 
 missing=()
