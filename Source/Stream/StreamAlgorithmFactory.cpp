@@ -1,5 +1,6 @@
 #include "Stream/StreamAlgorithmFactory.h"
 
+#include "Host/Lib/DataDisplayHandlerFactory.h"
 #include "Stream/Framework/CreateStreamAlgorithm.h"
 #include "Stream/Framework/CreateStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeImageStream.h"
@@ -7,7 +8,6 @@
 #include "Stream/Simulated/FakePolyDataStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeTrackingStream.h"
 #include "Stream/Framework/StreamForwarder.h"
-#include "Host/Lib/DataDisplayHandlerFactory.h"
 #include "Stream/GUI/ImageStreamDisplayHandler.h"
 #include "Stream/GUI/PolyDataDisplayHandler.h"
 #include "Stream/GUI/TrackingStreamDisplayHandler.h"

@@ -1,7 +1,5 @@
 #include "Stream/Simulated/FakeImageStream.h"
 
-#include "Host/Core/SettingsSchema.h"
-
 #include <cmath>
 #include <string>
 #include <utility>
@@ -10,6 +8,7 @@
 #include "Host/Core/MemImage.h"
 #include "Host/Core/Properties.h"
 #include "Host/Core/Random.h"
+#include "Host/Core/SettingsSchema.h"
 #include "Host/Core/VitalsDataComponent.h"
 #include "Host/GL/ContextManager.h"
 #include "Host/Lib/SharedImage.h"

@@ -1,7 +1,5 @@
 #include "Stream/Simulated/FakeTrackingStream.h"
 
-#include "Host/Core/SettingsSchema.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -12,6 +10,7 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/Properties.h"
+#include "Host/Core/SettingsSchema.h"
 
 namespace Corvexis {
 

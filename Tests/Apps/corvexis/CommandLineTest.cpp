@@ -15,8 +15,9 @@ std::optional<CommandLine> parse(std::vector<std::string> arguments, std::string
 
 TEST(CommandLineTest, RunTakesSettingsOptionsAndActionsInAnyOrder)
 {
-    auto line = parse({"--plugins", "/a", "run", "Stream.X", "fps=30", "--seconds", "2.5", "name=a=b", "--action",
-                       "stop", "--plugins", "/b", "--config", "c.txt", "--log-level", "1", "empty="});
+    auto line =
+        parse({"--plugins", "/a", "run", "Stream.X", "fps=30", "--seconds", "2.5", "name=a=b", "--action",
+               "stop", "--plugins", "/b", "--config", "c.txt", "--log-level", "1", "empty="});
     ASSERT_TRUE(line);
     EXPECT_EQ(line->command, "run");
     EXPECT_EQ(line->arguments, std::vector<std::string>{"Stream.X"});
@@ -49,7 +50,8 @@ TEST(CommandLineTest, MalformedInputIsRefusedWithOneLine)
         {{"show"}, "one algorithm identifier"},
         {{"show", "A", "B"}, "one algorithm identifier"},
         {{"list", "extra"}, "takes no arguments"},
-        {{"list", "--seconds", "3"}, "option --seconds is not taken by 'list' (it is taken by demo, run, workspace)"},
+        {{"list", "--seconds", "3"},
+         "option --seconds is not taken by 'list' (it is taken by demo, run, workspace)"},
         {{"show", "X", "--snapshot", "d"}, "not taken by 'show'"},
         {{"workspace"}, "'workspace' takes one workspace file"},
         {{"workspace", "a", "b"}, "'workspace' takes one workspace file"},

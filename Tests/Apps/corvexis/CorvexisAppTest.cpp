@@ -26,8 +26,8 @@ struct Result
 // Runs the binary with `arguments` (shell words) under an outer time limit of `limitS` seconds.
 Result runApp(const std::string& arguments, int limitS = 60, const std::string& prefix = "")
 {
-    const std::string command = "env -u CORVEXIS_PLUGIN_PATH timeout -k 5 " + std::to_string(limitS) + " " + prefix +
-                                CORVEXIS_APP_BINARY " " + arguments + " 2>&1";
+    const std::string command = "env -u CORVEXIS_PLUGIN_PATH timeout -k 5 " + std::to_string(limitS) + " " +
+                                prefix + CORVEXIS_APP_BINARY " " + arguments + " 2>&1";
     Result result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -55,8 +55,8 @@ class TempFile
 {
 public:
     explicit TempFile(const std::string& text)
-        : path_(std::filesystem::temp_directory_path() /
-                ("corvexis-app-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++) + ".txt"))
+        : path_(std::filesystem::temp_directory_path() / ("corvexis-app-test-" + std::to_string(::getpid()) +
+                                                          "-" + std::to_string(counter_++) + ".txt"))
     {
         std::ofstream(path_) << text;
     }
@@ -90,8 +90,9 @@ TEST(CorvexisAppTest, DefaultPluginDirectoryIsNextToTheBinary)
 
 TEST(CorvexisAppTest, PluginPathFromTheEnvironment)
 {
-    const auto r = runApp("--log-level 3 list", 60,
-                          "env CORVEXIS_PLUGIN_PATH=" CORVEXIS_STREAM_PLUGIN_DIR ":" CORVEXIS_TEST_PLUGIN_DIR " ");
+    const auto r =
+        runApp("--log-level 3 list", 60,
+               "env CORVEXIS_PLUGIN_PATH=" CORVEXIS_STREAM_PLUGIN_DIR ":" CORVEXIS_TEST_PLUGIN_DIR " ");
     ASSERT_EQ(r.code, 0) << r.output;
     EXPECT_NE(r.output.find("Test.CreateTicks"), std::string::npos) << r.output;
 }
@@ -103,7 +104,8 @@ TEST(CorvexisAppTest, ShowListsKeysOfTheAlgorithmAndOfItsStream)
     EXPECT_NE(r.output.find("\"Testing;Ticks Stream\""), std::string::npos) << r.output;
     EXPECT_TRUE(std::regex_search(r.output, std::regex("open +true or false, default \"true\"")));
     EXPECT_TRUE(std::regex_search(r.output, std::regex("start +true or false, default \"true\"")));
-    EXPECT_TRUE(std::regex_search(r.output, std::regex("periodMs +an integer.*, default \"10\""))) << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex("periodMs +an integer.*, default \"10\"")))
+        << r.output;
     EXPECT_TRUE(std::regex_search(r.output, std::regex("failStart +true or false, default \"false\"")));
 }
 
@@ -113,7 +115,8 @@ TEST(CorvexisAppTest, RunWatchesTheStreamAndSummarisesIt)
     ASSERT_EQ(r.code, 0) << r.output;
     EXPECT_NE(r.output.find("Ticks  Running  Running | "), std::string::npos) << r.output;
     EXPECT_GE(summaryRecords(r.output, "Ticks"), 2) << r.output;
-    EXPECT_TRUE(std::regex_search(r.output, std::regex("first arrival 20[0-9-]+ [0-9:.]+ UTC, last arrival")));
+    EXPECT_TRUE(
+        std::regex_search(r.output, std::regex("first arrival 20[0-9-]+ [0-9:.]+ UTC, last arrival")));
 }
 
 TEST(CorvexisAppTest, ConfigFileIsReadAndSettingsOverrideIt)
@@ -177,7 +180,8 @@ TEST(CorvexisAppTest, ErrorsGiveOneLineAndNonZeroExit)
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.output.find("corvexis: unknown action 'fly' (available: "), std::string::npos) << r.output;
 
-    const auto empty = std::filesystem::temp_directory_path() / ("corvexis-empty-" + std::to_string(::getpid()));
+    const auto empty =
+        std::filesystem::temp_directory_path() / ("corvexis-empty-" + std::to_string(::getpid()));
     std::filesystem::create_directories(empty);
     r = runApp("--plugins " + empty.string() + " list");
     std::filesystem::remove(empty);
@@ -216,8 +220,9 @@ TEST(CorvexisAppTest, TrackingRunTakesTheShippedDevicesAndShowsTheMainInstrument
                           "/examples/fake-tracking.properties --seconds 2");
     ASSERT_EQ(r.code, 0) << r.output;
     // The first device of the file (an oscillating one named "Pointer") is the main instrument.
-    const std::regex status(R"(Fake Tracking Stream  Running  2 instruments \(2 active\) .*\| main Pointer at \()"
-                            R"(-?[0-9.]+, -?[0-9.]+, -?[0-9.]+\) mm, quality [0-9.]+)");
+    const std::regex status(
+        R"(Fake Tracking Stream  Running  2 instruments \(2 active\) .*\| main Pointer at \()"
+        R"(-?[0-9.]+, -?[0-9.]+, -?[0-9.]+\) mm, quality [0-9.]+)");
     EXPECT_TRUE(std::regex_search(r.output, status)) << r.output;
     EXPECT_GT(summaryRecords(r.output, "Fake Tracking Stream"), 0) << r.output;
 }
@@ -278,7 +283,8 @@ TEST(CorvexisAppTest, RefusedSettingsStopTheRunBeforeAnythingStarts)
         {"fsp=3", "corvexis: unknown setting 'fsp'; did you mean 'fps'"},
     };
     for (const auto& c : cases) {
-        const auto r = runApp("--log-level 3 run Stream.CreateStreamIoFakeImage " + c.setting + " --seconds 1");
+        const auto r =
+            runApp("--log-level 3 run Stream.CreateStreamIoFakeImage " + c.setting + " --seconds 1");
         EXPECT_EQ(r.code, 1) << c.setting << "\n" << r.output;
         EXPECT_EQ(firstLine(r.output).rfind(c.expected, 0), 0u) << c.setting << "\n" << r.output;
         EXPECT_EQ(r.output.find("Computed"), std::string::npos) << r.output;
@@ -289,7 +295,8 @@ TEST(CorvexisAppTest, ASettingChangesOnlyItsKey)
 {
     const auto r = runApp("--log-level 3 run Stream.CreateStreamIoFakeImage fps=60 --seconds 1.1");
     ASSERT_EQ(r.code, 0) << r.output;
-    EXPECT_NE(r.output.find("Fake Image Stream  Running  Image with resolution 100 x 100,"), std::string::npos)
+    EXPECT_NE(r.output.find("Fake Image Stream  Running  Image with resolution 100 x 100,"),
+              std::string::npos)
         << r.output;
     // About 60 records in the second; far more than the default rate gives.
     EXPECT_GT(summaryRecords(r.output, "Fake Image Stream"), 40) << r.output;
@@ -299,26 +306,36 @@ TEST(CorvexisAppTest, ATrackingStreamWithoutInstrumentsSaysHowToAddThem)
 {
     auto r = runApp("--log-level 3 run Stream.CreateStreamIoFakeTracking --seconds 1.1");
     ASSERT_EQ(r.code, 0) << r.output;
-    EXPECT_NE(r.output.find("| no instruments: add one with --action addOscillatingDevice"), std::string::npos)
+    EXPECT_NE(r.output.find("| no instruments: add one with --action addOscillatingDevice"),
+              std::string::npos)
         << r.output;
 
     r = runApp("--log-level 3 show Stream.CreateStreamIoFakeTracking");
     ASSERT_EQ(r.code, 0) << r.output;
-    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(Devices \{ \.\.\. \}  a list of blocks)"))) << r.output;
-    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(\n +minimumQuality +a number, default "0")"))) << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(Devices \{ \.\.\. \}  a list of blocks)")))
+        << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(\n +minimumQuality +a number, default "0")")))
+        << r.output;
 }
 
 TEST(CorvexisAppTest, ShowListsSettingsThatAreNotParametersWithLimits)
 {
     const auto r = runApp("--log-level 3 show Stream.CreateStreamIoFakeImage");
     ASSERT_EQ(r.code, 0) << r.output;
-    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(\n  fps +a number from 0\.1 to 1000, default "30")")))
+    EXPECT_TRUE(
+        std::regex_search(r.output, std::regex(R"(\n  fps +a number from 0\.1 to 1000, default "30")")))
         << r.output;
-    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(\n  descriptor \{ \.\.\. \}\n(    .*\n)*    width +an integer of at least 1, default "100")")))
-        << r.output;
-    EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(numImages +an integer of at least 0, default "1")")));
     EXPECT_TRUE(std::regex_search(
-        r.output, std::regex(R"(emittedImageRepresentation +one of 0 \(MemImage\), 1 \(GlImage\), 2 \(MemImage \+ GlImage\))")));
+        r.output,
+        std::regex(
+            R"(\n  descriptor \{ \.\.\. \}\n(    .*\n)*    width +an integer of at least 1, default "100")")))
+        << r.output;
+    EXPECT_TRUE(
+        std::regex_search(r.output, std::regex(R"(numImages +an integer of at least 0, default "1")")));
+    EXPECT_TRUE(std::regex_search(
+        r.output,
+        std::regex(
+            R"(emittedImageRepresentation +one of 0 \(MemImage\), 1 \(GlImage\), 2 \(MemImage \+ GlImage\))")));
     EXPECT_TRUE(std::regex_search(r.output, std::regex(R"(emitVitalsData +true or false, default "false")")));
 }
 
@@ -393,7 +410,8 @@ TEST(CorvexisAppTest, WorkspaceStepsAndTimelineRunInOrder)
         at = found + e.size();
     }
     // The probe was configured once, on top of its defaults.
-    EXPECT_EQ(r.output.find("configure", r.output.find("configure count=4") + 1), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("configure", r.output.find("configure count=4") + 1), std::string::npos)
+        << r.output;
 }
 
 TEST(CorvexisAppTest, WorkspaceErrorsNameTheLineAndStartNothing)
@@ -405,7 +423,8 @@ TEST(CorvexisAppTest, WorkspaceErrorsNameTheLineAndStartNothing)
     };
     const std::vector<Case> cases{
         {"    Step {\n        algorithm = Stream.CreateStreamIoFakeImag\n    }\n",
-         "3: unknown algorithm 'Stream.CreateStreamIoFakeImag'; did you mean 'Stream.CreateStreamIoFakeImage'"},
+         "3: unknown algorithm 'Stream.CreateStreamIoFakeImag'; did you mean "
+         "'Stream.CreateStreamIoFakeImage'"},
         {"    Step {\n        algorithm = Stream.CreateStreamIoFakeImage\n        Configuration {\n"
          "            fps = 0\n        }\n    }\n",
          "5: setting fps=0 not accepted: expected a number from 0.1 to 1000"},
@@ -420,7 +439,8 @@ TEST(CorvexisAppTest, WorkspaceErrorsNameTheLineAndStartNothing)
         TempFile workspace("Workspace {\n" + c.body + "}\n");
         const auto r = runApp("--log-level 3 workspace " + workspace.path() + " --seconds 1");
         EXPECT_EQ(r.code, 1) << r.output;
-        EXPECT_EQ(firstLine(r.output).rfind("corvexis: " + workspace.path() + ":" + c.expected, 0), 0u) << r.output;
+        EXPECT_EQ(firstLine(r.output).rfind("corvexis: " + workspace.path() + ":" + c.expected, 0), 0u)
+            << r.output;
         EXPECT_EQ(r.output.find("Computed"), std::string::npos) << r.output;
     }
 }
@@ -432,7 +452,8 @@ TEST(CorvexisAppTest, AFailingStepIsNamedAndTheOthersAreClosed)
         "  Step {\n    name = broken\n    algorithm = Test.Failing\n  }\n}\n");
     const auto r = runApp(kBothPlugins + "workspace " + workspace.path() + " --seconds 1");
     EXPECT_EQ(r.code, 1) << r.output;
-    EXPECT_NE(r.output.find("corvexis: " + workspace.path() + ":6: step 'broken' (Test.Failing) failed with status 1"),
+    EXPECT_NE(r.output.find("corvexis: " + workspace.path() +
+                            ":6: step 'broken' (Test.Failing) failed with status 1"),
               std::string::npos)
         << r.output;
     EXPECT_EQ(r.output.find("Ticks  Running"), std::string::npos) << r.output;
@@ -449,7 +470,8 @@ struct Png
 // Decodes with the standard-library-only reader beside this test, not with the Qt code that wrote it.
 std::optional<Png> decodePng(const std::string& path)
 {
-    const std::string command = "python3 " CORVEXIS_SOURCE_DIR "/Tests/Apps/corvexis/decode_png.py '" + path + "'";
+    const std::string command =
+        "python3 " CORVEXIS_SOURCE_DIR "/Tests/Apps/corvexis/decode_png.py '" + path + "'";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return std::nullopt;
@@ -515,11 +537,13 @@ TEST(CorvexisAppTest, PauseAndResumeShowAGapAndSnapshotsDecodeToTheFramePixels)
     }
 }
 )");
-    const auto r = runApp(kBothPlugins + "workspace " + workspace.path() + " --snapshot " + directory.string());
+    const auto r =
+        runApp(kBothPlugins + "workspace " + workspace.path() + " --snapshot " + directory.string());
     ASSERT_EQ(r.code, 0) << r.output;
     EXPECT_NE(r.output.find("Fake Image Stream  Paused"), std::string::npos) << r.output;
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(r.output, match, std::regex("Summary Fake Image Stream: .*longest gap ([0-9]+) ms")))
+    ASSERT_TRUE(std::regex_search(r.output, match,
+                                  std::regex("Summary Fake Image Stream: .*longest gap ([0-9]+) ms")))
         << r.output;
     EXPECT_GE(std::stoi(match[1]), 800) << r.output;
     EXPECT_LE(std::stoi(match[1]), 1500) << r.output;

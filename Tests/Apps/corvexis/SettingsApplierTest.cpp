@@ -103,7 +103,8 @@ TEST(SettingsApplierTest, RefusalsLeaveTheObjectUntouched)
         Object object;
         SettingsApplier::Refusal refusal;
         EXPECT_FALSE(SettingsApplier::apply(object, overrides({c.setting}), &refusal)) << c.expected;
-        EXPECT_EQ(refusal.text.rfind(c.expected, 0), 0u) << "expected: " << c.expected << "\n     got: " << refusal.text;
+        EXPECT_EQ(refusal.text.rfind(c.expected, 0), 0u)
+            << "expected: " << c.expected << "\n     got: " << refusal.text;
         EXPECT_EQ(object.configureCalls, 0);
         EXPECT_EQ(object.rate.value(), 30.0);
     }
@@ -114,8 +115,8 @@ TEST(SettingsApplierTest, ListBlocksAreCheckedEntryByEntryAndReplacedWhole)
     Object object;
     PropertiesIO::SourceLines lines;
     auto given = PropertiesIO::loadFromString(
-        "S {\n  Items {\n    Square {\n      side = 2\n    }\n    Square {\n      side = 3\n    }\n  }\n}\n", nullptr,
-        &lines);
+        "S {\n  Items {\n    Square {\n      side = 2\n    }\n    Square {\n      side = 3\n    }\n  }\n}\n",
+        nullptr, &lines);
     ASSERT_TRUE(given);
     SettingsApplier::Refusal refusal;
     ASSERT_TRUE(SettingsApplier::apply(object, *given, &refusal, &lines)) << refusal.text;
@@ -125,8 +126,8 @@ TEST(SettingsApplierTest, ListBlocksAreCheckedEntryByEntryAndReplacedWhole)
     EXPECT_EQ(items[1]->param("side", 0.0), 3.0);
     EXPECT_EQ(object.received.subPropertiesList("Items").size(), 1u);
 
-    given = PropertiesIO::loadFromString("S {\n  Items {\n    Round {\n      radius = x\n    }\n    Oval {\n    }\n  }\n}\n",
-                                         nullptr, &lines);
+    given = PropertiesIO::loadFromString(
+        "S {\n  Items {\n    Round {\n      radius = x\n    }\n    Oval {\n    }\n  }\n}\n", nullptr, &lines);
     ASSERT_TRUE(given);
     EXPECT_FALSE(SettingsApplier::apply(object, *given, &refusal, &lines));
     EXPECT_EQ(refusal.text, "setting Items.Round.radius=x not accepted: expected a number");

@@ -124,10 +124,12 @@ TEST(WorkspaceTest, BadInputNamesFileAndLine)
         {"Workspace {\n Step {\n  algorithm = Probe\n  inputs = later\n }\n Step {\n  algorithm = Source\n"
          "  outputs = later\n }\n}\n",
          "w.ws:4: input 'later' is an output of a later step (line 6)"},
-        {"Workspace {\n Step {\n  algorithm = Source\n  outputs = a\n }\n Timeline {\n  Action {\n   at = 1.5s\n"
+        {"Workspace {\n Step {\n  algorithm = Source\n  outputs = a\n }\n Timeline {\n  Action {\n   at = "
+         "1.5s\n"
          "   request = pause\n   output = a\n  }\n }\n}\n",
          "w.ws:8: malformed time '1.5s'"},
-        {"Workspace {\n Step {\n  algorithm = Source\n  outputs = a\n }\n Timeline {\n  Action {\n   at = -1\n"
+        {"Workspace {\n Step {\n  algorithm = Source\n  outputs = a\n }\n Timeline {\n  Action {\n   at = "
+         "-1\n"
          "   request = pause\n   output = a\n  }\n }\n}\n",
          "w.ws:8: malformed time '-1'"},
         {"Workspace {\n Step {\n  algorithm = Source\n  outputs = a\n }\n Timeline {\n  Action {\n   at = 1\n"
@@ -142,7 +144,8 @@ TEST(WorkspaceTest, BadInputNamesFileAndLine)
         {"Workspace {\n Step {\n  algorithm = Source\n  outputs = a\n }\n Step {\n  algorithm = Source\n"
          "  outputs = \"b a\"\n }\n}\n",
          "w.ws:8: duplicate output name 'a' (first on line 4)"},
-        {"Workspace {\n Step {\n  name = a\n  algorithm = Source\n }\n Step {\n  name = a\n  algorithm = Probe\n"
+        {"Workspace {\n Step {\n  name = a\n  algorithm = Source\n }\n Step {\n  name = a\n  algorithm = "
+         "Probe\n"
          " }\n}\n",
          "w.ws:7: duplicate step name 'a'"},
         {"Workspace {\n Step {\n  algorithm = Source\n  input = x\n }\n}\n",

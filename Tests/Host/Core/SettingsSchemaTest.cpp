@@ -71,16 +71,34 @@ TEST(SettingsSchemaTest, AcceptsChecksTypeLimitsAndValuesAtTheBoundaries)
         bool accepted;
     };
     const std::vector<Case> cases{
-        {"fps", "0.1", true},   {"fps", "1000", true},   {"fps", "0.09", false}, {"fps", "1000.01", false},
-        {"fps", "abc", false},  {"fps", "inf", false},   {"fps", "", false},     {"count", "0", true},
-        {"count", "-1", false}, {"count", "1.5", false}, {"mode", "2", true},    {"mode", "3", false},
-        {"mode", "-1", false},  {"on", "true", true},    {"on", "1", true},      {"on", "yes", false},
-        {"centre", "1 2 3", true}, {"centre", "1 2", false}, {"centre", "1 2 3 4", false},
-        {"limit", "", true},    {"limit", "4", true},    {"limit", "x", false},  {"name", "anything at all", true},
+        {"fps", "0.1", true},
+        {"fps", "1000", true},
+        {"fps", "0.09", false},
+        {"fps", "1000.01", false},
+        {"fps", "abc", false},
+        {"fps", "inf", false},
+        {"fps", "", false},
+        {"count", "0", true},
+        {"count", "-1", false},
+        {"count", "1.5", false},
+        {"mode", "2", true},
+        {"mode", "3", false},
+        {"mode", "-1", false},
+        {"on", "true", true},
+        {"on", "1", true},
+        {"on", "yes", false},
+        {"centre", "1 2 3", true},
+        {"centre", "1 2", false},
+        {"centre", "1 2 3 4", false},
+        {"limit", "", true},
+        {"limit", "4", true},
+        {"limit", "x", false},
+        {"name", "anything at all", true},
     };
     for (const auto& c : cases) {
         std::string accepted;
-        EXPECT_EQ(SettingsSchema::accepts(schema, c.key, c.text, &accepted), c.accepted) << c.key << "=" << c.text;
+        EXPECT_EQ(SettingsSchema::accepts(schema, c.key, c.text, &accepted), c.accepted)
+            << c.key << "=" << c.text;
         if (!c.accepted) {
             EXPECT_EQ(accepted, SettingsSchema::describe(schema, c.key));
         }
@@ -98,19 +116,20 @@ TEST(SettingsSchemaTest, PathsNameNestedKeysAndRepeatedBlocksOnly)
     Properties* devices = schema.addSubProperties("Devices");
     devices->setAttribute("repeated", "true");
     SettingsSchema::add(*devices->addSubProperties("Kind"), "speed", 1.0);
-    EXPECT_EQ(SettingsSchema::paths(schema), (std::vector<std::string>{"fps", "descriptor.width", "Devices"}));
+    EXPECT_EQ(SettingsSchema::paths(schema),
+              (std::vector<std::string>{"fps", "descriptor.width", "Devices"}));
 }
 
 TEST(SettingsSchemaTest, TheReaderNotesTheLineOfEveryKeyAndBlock)
 {
     PropertiesIO::SourceLines lines;
-    auto tree = PropertiesIO::loadFromString("Top {\n  a = 1\n\n  Sub {\n    b = \"two\nlines\"\n    c = 3\n  }\n}\n",
-                                             nullptr, &lines);
+    auto tree = PropertiesIO::loadFromString(
+        "Top {\n  a = 1\n\n  Sub {\n    b = \"two\nlines\"\n    c = 3\n  }\n}\n", nullptr, &lines);
     // A quoted text may not span lines; the error must not leave partial line records behind in use.
     EXPECT_FALSE(tree);
     lines = {};
-    tree = PropertiesIO::loadFromString("Top {\n  a = 1\n\n  Sub [label = x] {\n    b = 2  # note\n    c = 3\n  }\n}\n",
-                                        nullptr, &lines);
+    tree = PropertiesIO::loadFromString(
+        "Top {\n  a = 1\n\n  Sub [label = x] {\n    b = 2  # note\n    c = 3\n  }\n}\n", nullptr, &lines);
     ASSERT_TRUE(tree);
     const Properties* sub = tree->subProperties("Sub");
     EXPECT_EQ(lines.block(tree.get()), 1);

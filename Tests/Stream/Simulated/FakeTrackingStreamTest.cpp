@@ -57,7 +57,7 @@ std::vector<std::string> names(const TrackingStream& s)
 
 std::filesystem::path exampleFile()
 {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples" /
+    return std::filesystem::path(CORVEXIS_SOURCE_DIR) / "examples" /
            "fake-tracking.properties";
 }
 
