@@ -323,6 +323,8 @@ void WorkspaceRunner::closeAll()
 
 int WorkspaceRunner::run(std::optional<double> seconds, const std::string& snapshotDirectory)
 {
+    if (!check())
+        return 1;
     if (!snapshotDirectory.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(snapshotDirectory, ec);
@@ -330,8 +332,6 @@ int WorkspaceRunner::run(std::optional<double> seconds, const std::string& snaps
             return HostApplication::error("cannot use the snapshot directory " + snapshotDirectory + ": " +
                                           (ec ? ec.message() : "not a directory"));
     }
-    if (!check())
-        return 1;
     for (const Workspace::Step& step : workspace_.steps) {
         if (!startStep(step)) {
             closeAll();
