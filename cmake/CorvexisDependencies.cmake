@@ -2,7 +2,7 @@
 find_package(Threads REQUIRED)
 find_package(Eigen3 3.4 REQUIRED NO_MODULE)
 find_package(fmt 9 REQUIRED)
-find_package(Qt5 5.15 REQUIRED COMPONENTS Core)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui)
 find_package(Boost 1.74 REQUIRED)
 if(CORVEXIS_BUILD_TESTS)
   find_package(GTest REQUIRED)

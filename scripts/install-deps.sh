@@ -18,6 +18,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
   # data files: zstd, DCMTK; the DICOM dumper and validator and VTK's MetaImage reader used by the tests
   libzstd-dev libdcmtk-dev dcmtk dicom3tools python3-vtk9
+  python3  # host application tests: the layering check and a standard-library PNG reader
 )
 
 missing=()

@@ -1,8 +1,13 @@
 #include "Apps/corvexis/CommandLine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+
+#include <fmt/format.h>
+
+#include "Apps/corvexis/CommandRegistry.h"
 
 namespace Corvexis {
 
@@ -20,35 +25,54 @@ bool validKey(const std::string& key)
     return true;
 }
 
-bool fail(std::string* error, std::string text)
+std::nullopt_t fail(std::string* error, std::string text)
 {
     if (error != nullptr)
         *error = std::move(text);
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::string CommandLine::usage()
 {
-    return "usage: corvexis [--plugins DIR]... [--log-level 0-4] COMMAND\n"
-           "commands:\n"
-           "  list                      registered algorithms and controller menu entries\n"
-           "  show ID                   configuration keys of an algorithm and of the stream it creates\n"
-           "  run ID [KEY=VALUE ...] [--config FILE] [--seconds N] [--action NAME ...]\n"
-           "                            create, configure and compute an algorithm; watch its streams\n"
-           "  demo                      run the simulated image stream for a few seconds\n"
-           "plug-ins are loaded from --plugins, else CORVEXIS_PLUGIN_PATH (':'-separated), else ../lib\n"
-           "next to the binary\n";
+    std::string text = "usage: corvexis [--plugins DIR]... [--log-level 0-4] COMMAND\ncommands:\n";
+    for (const Command* c : CommandRegistry::get().all()) {
+        std::string head = c->name + (c->arguments.empty() ? "" : " " + c->arguments);
+        for (const auto& option : c->options) {
+            if (option == "--config")
+                head += " [--config FILE]";
+            else if (option == "--seconds")
+                head += " [--seconds N]";
+            else if (option == "--action")
+                head += " [--action NAME ...]";
+            else if (option == "--snapshot")
+                head += " [--snapshot DIR]";
+        }
+        if (head.size() <= 26)
+            text += fmt::format("  {:<26}{}\n", head, c->summary);
+        else
+            text += fmt::format("  {}\n  {:<26}{}\n", head, "", c->summary);
+    }
+    text +=
+        "plug-ins are loaded from --plugins, else CORVEXIS_PLUGIN_PATH (':'-separated), else ../lib\n"
+        "next to the binary\n"
+        "examples:\n"
+        "  corvexis run Stream.CreateStreamIoFakeImage fps=60 --seconds 3\n"
+        "  corvexis workspace examples/simulated-devices.workspace --snapshot /tmp/snapshots\n";
+    return text;
 }
 
 std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& arguments, std::string* error)
 {
     CommandLine line;
     std::vector<std::string> positional;
+    std::vector<std::string> optionsGiven;
     auto valueOf = [&](size_t& i, const std::string& option, std::string& value) {
-        if (i + 1 >= arguments.size())
-            return fail(error, "option " + option + " needs a value");
+        if (i + 1 >= arguments.size()) {
+            fail(error, "option " + option + " needs a value");
+            return false;
+        }
         value = arguments[++i];
         return true;
     };
@@ -56,7 +80,7 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         const std::string& a = arguments[i];
         std::string value;
         if (a == "--help" || a == "-h") {
-            line.command = Command::Help;
+            line.command = "help";
             return line;
         } else if (a == "--plugins") {
             if (!valueOf(i, a, value))
@@ -67,80 +91,71 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 return std::nullopt;
             int level = -1;
             auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), level);
-            if (ec != std::errc() || end != value.data() + value.size() || level < 0 || level > 4) {
-                fail(error, "--log-level takes a number from 0 (trace) to 4 (error), not '" + value + "'");
-                return std::nullopt;
-            }
+            if (ec != std::errc() || end != value.data() + value.size() || level < 0 || level > 4)
+                return fail(error,
+                            "--log-level takes a number from 0 (trace) to 4 (error), not '" + value + "'");
             line.logLevel = level;
-        } else if (a == "--config") {
+        } else if (a == "--config" || a == "--snapshot" || a == "--action" || a == "--seconds") {
             if (!valueOf(i, a, value))
                 return std::nullopt;
-            line.configFile = value;
-        } else if (a == "--seconds") {
-            if (!valueOf(i, a, value))
-                return std::nullopt;
-            double seconds = -1;
-            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-            if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(seconds) || seconds < 0) {
-                fail(error, "--seconds takes a non-negative number, not '" + value + "'");
-                return std::nullopt;
+            optionsGiven.push_back(a);
+            if (a == "--config") {
+                line.configFile = value;
+            } else if (a == "--snapshot") {
+                line.snapshotDirectory = value;
+            } else if (a == "--action") {
+                line.actions.push_back(value);
+            } else {
+                double seconds = -1;
+                auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+                if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(seconds) ||
+                    seconds < 0)
+                    return fail(error, "--seconds takes a non-negative number, not '" + value + "'");
+                line.seconds = seconds;
             }
-            line.seconds = seconds;
-        } else if (a == "--action") {
-            if (!valueOf(i, a, value))
-                return std::nullopt;
-            line.actions.push_back(value);
         } else if (a.size() > 1 && a[0] == '-') {
-            fail(error, "unknown option '" + a + "'");
-            return std::nullopt;
+            return fail(error, "unknown option '" + a + "'");
         } else {
             positional.push_back(a);
         }
     }
-    if (positional.empty()) {
-        fail(error, "no command given");
-        return std::nullopt;
-    }
-    const std::string command = positional.front();
-    const size_t extra = positional.size() - 1;
-    if (command == "list" || command == "demo") {
-        line.command = command == "list" ? Command::List : Command::Demo;
-        if (extra != 0) {
-            fail(error, "'" + command + "' takes no arguments, got '" + positional[1] + "'");
-            return std::nullopt;
-        }
-    } else if (command == "show") {
-        line.command = Command::Show;
-        if (extra != 1) {
-            fail(error, "'show' takes one algorithm identifier");
-            return std::nullopt;
-        }
-        line.algorithmId = positional[1];
-    } else if (command == "run") {
-        line.command = Command::Run;
-        if (extra < 1) {
-            fail(error, "'run' needs an algorithm identifier");
-            return std::nullopt;
-        }
-        line.algorithmId = positional[1];
-        for (size_t i = 2; i < positional.size(); ++i) {
+    if (positional.empty())
+        return fail(error, "no command given");
+    line.command = positional.front();
+    const Command* command = CommandRegistry::get().find(line.command);
+    if (command == nullptr)
+        return fail(error, "unknown command '" + line.command + "' (see 'corvexis --help')");
+    const size_t given = positional.size() - 1;
+    const auto min = static_cast<size_t>(command->minArguments);
+    for (size_t i = 1; i < positional.size(); ++i) {
+        if (command->takesSettings && i > min) {
             const std::string& setting = positional[i];
             const size_t eq = setting.find('=');
-            if (eq == std::string::npos || !validKey(setting.substr(0, eq))) {
-                fail(error, "malformed setting '" + setting +
+            if (eq == std::string::npos || !validKey(setting.substr(0, eq)))
+                return fail(error,
+                            "malformed setting '" + setting +
                                 "': expected KEY=VALUE with a key of letters, digits, '_', '.' or '-'");
-                return std::nullopt;
-            }
             line.settings.emplace_back(setting.substr(0, eq), setting.substr(eq + 1));
+        } else {
+            line.arguments.push_back(positional[i]);
         }
-    } else {
-        fail(error, "unknown command '" + command + "'");
-        return std::nullopt;
     }
-    if (line.command != Command::Run && line.command != Command::Demo &&
-        (!line.configFile.empty() || line.seconds || !line.actions.empty())) {
-        fail(error, "--config, --seconds and --action belong to 'run' and 'demo'");
-        return std::nullopt;
+    const bool fixed = command->minArguments == command->maxArguments;
+    if (command->maxArguments == 0 && given > 0)
+        return fail(error, "'" + line.command + "' takes no arguments, got '" + positional[1] + "'");
+    if (given < min || (command->maxArguments >= 0 && !command->takesSettings &&
+                        given > static_cast<size_t>(command->maxArguments)))
+        return fail(error,
+                    "'" + line.command + "' " + (fixed ? "takes " : "needs ") + command->argumentsHint);
+    for (const auto& option : optionsGiven) {
+        if (std::find(command->options.begin(), command->options.end(), option) != command->options.end())
+            continue;
+        std::string takers;
+        for (const Command* c : CommandRegistry::get().all())
+            if (std::find(c->options.begin(), c->options.end(), option) != c->options.end())
+                takers += (takers.empty() ? "" : ", ") + c->name;
+        return fail(error, "option " + option + " is not taken by '" + line.command + "' (it is taken by " +
+                               (takers.empty() ? "none" : takers) + ")");
     }
     return line;
 }

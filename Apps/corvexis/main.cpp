@@ -18,7 +18,7 @@ int main(int argc, char** argv)
         std::cerr << "corvexis: " << error << "\n" << Corvexis::CommandLine::usage();
         return 2;
     }
-    if (line->command == Corvexis::CommandLine::Command::Help) {
+    if (line->command == "help") {
         std::cout << Corvexis::CommandLine::usage();
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "Stream/StreamAlgorithmFactory.h"
 
+#include "Host/Lib/DataDisplayHandlerFactory.h"
 #include "Stream/Framework/CreateStreamAlgorithm.h"
 #include "Stream/Framework/CreateStreamIoAlgorithm.h"
 #include "Stream/Simulated/FakeImageStream.h"
@@ -17,11 +18,22 @@
 #include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/StreamAlgorithmExecutor.h"
+#include "Stream/GUI/ImageStreamDisplayHandler.h"
+#include "Stream/GUI/PolyDataDisplayHandler.h"
+#include "Stream/GUI/TrackingStreamDisplayHandler.h"
 
 namespace Corvexis {
 
 StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
 {
+    auto addDisplayHandler = [this](const char* name, std::unique_ptr<DataDisplayHandler> handler) {
+        DataDisplayHandlerFactory::get().registerHandler(name, handler.get());
+        displayHandlers_.push_back(std::move(handler));
+    };
+    addDisplayHandler("Corvexis.ImageStreamDisplayHandler", std::make_unique<ImageStreamDisplayHandler>());
+    addDisplayHandler("Corvexis.TrackingStreamDisplayHandler", std::make_unique<TrackingStreamDisplayHandler>());
+    addDisplayHandler("Corvexis.PolyDataDisplayHandler", std::make_unique<PolyDataDisplayHandler>());
+
     // The table, in registration order. Identifier, menu path and flags of each entry are fixed: hosts
     // and saved workspaces refer to them.
     registerAlgorithm<StreamForwarder>("StreamForwarder", "Streaming;Forward to OutStream");
@@ -49,6 +61,10 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
 }
 
-StreamAlgorithmFactory::~StreamAlgorithmFactory() = default;
+StreamAlgorithmFactory::~StreamAlgorithmFactory()
+{
+    for (const auto& handler : displayHandlers_)
+        DataDisplayHandlerFactory::get().unregisterHandler(handler.get());
+}
 
 }  // namespace Corvexis

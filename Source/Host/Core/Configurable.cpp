@@ -5,6 +5,7 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/ParameterBase.h"
+#include "Host/Core/SettingsSchema.h"
 
 namespace Corvexis {
 
@@ -102,6 +103,14 @@ void Configurable::configureDefaults()
     ChangeBatch batch(*this);
     for (ParameterBase* parameter : parameters())
         parameter->resetToDefault();
+}
+
+void Configurable::describeSettings(Properties* schema) const
+{
+    if (schema == nullptr)
+        return;
+    for (const ParameterBase* parameter : parameters())
+        SettingsSchema::add(*schema, *parameter);
 }
 
 void Configurable::registerParameter(ParameterBase* parameter)

@@ -36,6 +36,11 @@ public:
     virtual void configuration(Properties* properties) const;
     // Sets every parameter to its default; signals as configure. Calling thread.
     virtual void configureDefaults();
+    // Describes every setting configure() reads into `schema` (null: nothing), in the form
+    // SettingsSchema documents, so that hosts can list and check settings without knowing the class.
+    // By default the registered parameters; subclasses that read further keys or sub-blocks call this
+    // first and add theirs. Thread-safe.
+    virtual void describeSettings(Properties* schema) const;
 
     // Adds `parameter` (ignored when null or already ours). Refused with a warning when it belongs to
     // another Configurable or its name is taken here. Thread-safe.

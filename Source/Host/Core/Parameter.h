@@ -11,6 +11,7 @@
 #include "Host/Core/Configurable.h"
 #include "Host/Core/ParameterBase.h"
 #include "Host/Core/PropertyValue.h"
+#include "Host/Core/SettingsSchema.h"
 #include "Host/Core/Signal.h"
 
 namespace Corvexis {
@@ -108,6 +109,8 @@ public:
         std::lock_guard lock(valueMutex_);
         return ParameterDetail::sameValue(value_, default_);
     }
+    std::string defaultText() const override { return PropertyValue<T>::toText(default_); }
+    std::string typeName() const override { return SettingsSchema::typeOf<T>(); }
 
     // Emitted with the new value after every real change, on the thread that made it.
     Signal<const T&> signalValueChanged;

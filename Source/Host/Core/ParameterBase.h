@@ -53,6 +53,10 @@ public:
     virtual void resetToDefault() = 0;
     // True when the value equals the default. Thread-safe.
     virtual bool isDefault() const = 0;
+    // The default value as stored in Properties. Thread-safe.
+    virtual std::string defaultText() const = 0;
+    // The kind of value, as SettingsSchema names it ("bool", "integer", "number", ...). Thread-safe.
+    virtual std::string typeName() const = 0;
 
 protected:
     // Tells the owner that the value changed; call after the change, holding no lock. Calling thread.

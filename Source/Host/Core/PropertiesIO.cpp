@@ -342,7 +342,7 @@ private:
 class Parser
 {
 public:
-    explicit Parser(std::string_view text) : lexer_(text) {}
+    Parser(std::string_view text, SourceLines* lines) : lexer_(text), lines_(lines) {}
 
     std::unique_ptr<Properties> parse(ParseError& error)
     {
@@ -353,6 +353,8 @@ public:
         if (token_.kind != Token::Kind::Text)
             return fail("expected the name of the top block, found " + describe(token_));
         root->setName(token_.text);
+        if (lines_ != nullptr)
+            lines_->blocks[root.get()] = token_.line;
         if (!advance() || !blockHead(*root))
             return nullptr;
         struct Open
@@ -393,6 +395,8 @@ public:
                     return fail("expected the value of " + quoted(name.text) + ", found " + describe(token_) +
                                 " (write an empty value as \"\")");
                 open.block->setParamText(name.text, std::move(token_.text));
+                if (lines_ != nullptr)
+                    lines_->keys[{open.block, name.text}] = name.line;
                 if (!advance())
                     return nullptr;
                 if (token_.kind == Token::Kind::OpenBracket) {
@@ -411,6 +415,8 @@ public:
                     return nullptr;
                 }
                 Properties* child = open.block->addSubProperties(name.text);
+                if (lines_ != nullptr)
+                    lines_->blocks[child] = name.line;
                 if (!blockHead(*child))
                     return nullptr;
                 stack.push_back({child, openLine_});  // `open` is invalid from here on
@@ -522,6 +528,7 @@ private:
     }
 
     Lexer lexer_;
+    SourceLines* lines_ = nullptr;
     Token token_;
     ParseError* error_ = nullptr;
     size_t items_ = 0;
@@ -537,7 +544,19 @@ std::string saveToString(const Properties& properties)
     return out;
 }
 
-std::unique_ptr<Properties> loadFromString(std::string_view text, std::string* error)
+int SourceLines::block(const Properties* block) const
+{
+    const auto it = blocks.find(block);
+    return it == blocks.end() ? 0 : it->second;
+}
+
+int SourceLines::key(const Properties* block, const std::string& key) const
+{
+    const auto it = keys.find({block, key});
+    return it == keys.end() ? 0 : it->second;
+}
+
+std::unique_ptr<Properties> loadFromString(std::string_view text, std::string* error, SourceLines* lines)
 {
     ParseError parseError{1, 1, {}};
     std::unique_ptr<Properties> result;
@@ -545,7 +564,7 @@ std::unique_ptr<Properties> loadFromString(std::string_view text, std::string* e
         parseError.what = "the text is " + std::to_string(text.size()) + " bytes long; at most " +
                           std::to_string(kMaxTextBytes) + " are accepted";
     } else {
-        result = Parser(text).parse(parseError);
+        result = Parser(text, lines).parse(parseError);
     }
     if (!result && error != nullptr)
         *error = "line " + std::to_string(parseError.line) + ", column " + std::to_string(parseError.column) +
@@ -580,7 +599,7 @@ bool saveToFile(const Properties& properties, const std::string& path, std::stri
     return true;
 }
 
-std::unique_ptr<Properties> loadFromFile(const std::string& path, std::string* error)
+std::unique_ptr<Properties> loadFromFile(const std::string& path, std::string* error, SourceLines* lines)
 {
     auto failWith = [&](const std::string& what) -> std::unique_ptr<Properties> {
         if (error != nullptr)
@@ -602,7 +621,7 @@ std::unique_ptr<Properties> loadFromFile(const std::string& path, std::string* e
     if (file.gcount() != static_cast<std::streamsize>(text.size()))
         return failWith("reading failed");
     std::string parseError;
-    auto result = loadFromString(text, &parseError);
+    auto result = loadFromString(text, &parseError, lines);
     if (!result)
         return failWith(parseError);
     return result;

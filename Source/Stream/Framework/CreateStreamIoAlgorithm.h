@@ -54,12 +54,28 @@ public:
             creation_.configure(*properties);
     }
 
+    // The algorithm's keys, then those of the stream: the current one, else the configuration last
+    // given, else a fresh stream's defaults (so that settings given on top of it change only their keys).
     void configuration(Properties* properties) const override
     {
         if (properties == nullptr)
             return;
         StreamIoAlgorithm::configuration(properties);
+        if (creation_.stream() == nullptr && !creation_.configured()) {
+            T().configuration(properties);
+            return;
+        }
         creation_.configuration(*properties);
+    }
+
+    // The algorithm's keys, "open" and "start" (and their older names), and those of a fresh stream.
+    void describeSettings(Properties* schema) const override
+    {
+        if (schema == nullptr)
+            return;
+        StreamIoAlgorithm::describeSettings(schema);
+        describeCreationFlags(*schema, opensStream(), startsStream());
+        T().describeSettings(schema);
     }
 
     Stream* stream() const override { return creation_.stream(); }

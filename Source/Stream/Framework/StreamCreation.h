@@ -118,6 +118,8 @@ public:
         return std::move(ownedStream_);
     }
 
+    // Whether configure() was called.
+    bool configured() const { return storedConfiguration_.has_value(); }
     bool opens() const { return open_; }
     bool starts() const { return start_; }
 

@@ -24,6 +24,11 @@ public:
     // A fresh, unopened stream of the kind compute() creates, so that hosts can show its parameters;
     // null when the algorithm cannot say. Caller synchronises.
     virtual std::unique_ptr<Stream> createPrototypeStream() const { return nullptr; }
+
+protected:
+    // Adds the keys that StreamCreation reads: "open" (older names "autoOpen", "connect") and "start"
+    // (older name "autoStart"), with the given defaults. Thread-safe.
+    static void describeCreationFlags(Properties& schema, bool open, bool start);
 };
 
 }  // namespace Corvexis

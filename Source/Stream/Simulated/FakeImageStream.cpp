@@ -9,6 +9,7 @@
 #include "Host/Core/MemImage.h"
 #include "Host/Core/Properties.h"
 #include "Host/Core/Random.h"
+#include "Host/Core/SettingsSchema.h"
 #include "Host/Core/VitalsDataComponent.h"
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/GlImage.h"
@@ -48,6 +49,8 @@ FakeImageStream::FakeImageStream(int width, int height, int slices, int channels
     }
     setKind(kindOf(descriptor));
     vitalsPhase_ = Random::Generator::global().uniformDouble(0.0, 1.0);
+    fps.setAttribute("min", "0.1");
+    fps.setAttribute("max", "1000");
 }
 
 FakeImageStream::FakeImageStream(std::unique_ptr<MemImage> image)
@@ -73,6 +76,8 @@ FakeImageStream::FakeImageStream(std::unique_ptr<MemImage> image)
         descriptor = descriptor_;
     }
     setKind(kindOf(descriptor));
+    fps.setAttribute("min", "0.1");
+    fps.setAttribute("max", "1000");
 }
 
 FakeImageStream::~FakeImageStream()
@@ -458,6 +463,33 @@ void FakeImageStream::configure(const Properties* properties)
         accepted = descriptor_;
     }
     setKind(kindOf(accepted));
+}
+
+void FakeImageStream::describeSettings(Properties* schema) const
+{
+    if (schema == nullptr)
+        return;
+    ImageStream::describeSettings(schema);
+    const ImageDescriptor current = descriptor();
+    Properties* block = schema->addSubProperties("descriptor");
+    SettingsSchema::add(*block, "pixelType", current.pixelType, "OpenGL type code of the pixels");
+    block->setParamAttribute("pixelType", "min", std::to_string(ImageDescriptor::kByte));
+    block->setParamAttribute("pixelType", "max", std::to_string(ImageDescriptor::kFloat));
+    for (const char* key : {"width", "height", "slices", "channels"}) {
+        const int value = std::string(key) == "width"    ? current.width
+                          : std::string(key) == "height" ? current.height
+                          : std::string(key) == "slices" ? current.slices
+                                                         : current.channels;
+        SettingsSchema::add(*block, key, value);
+        block->setParamAttribute(key, "min", "1");
+    }
+    block->setParamAttribute("channels", "max", "4");
+    SettingsSchema::add(*block, "spacing", current.spacing, "mm");
+    SettingsSchema::add(*schema, "numImages", numImages(), "images per record");
+    schema->setParamAttribute("numImages", "min", "0");
+    SettingsSchema::add(*schema, "emittedImageRepresentation", static_cast<int>(emittedImageRepresentation()));
+    schema->setParamAttribute("emittedImageRepresentation", "values", "MemImage, GlImage, MemImage + GlImage");
+    SettingsSchema::add(*schema, "emitVitalsData", getEmitVitalsData(), "add a simulated ECG to every record");
 }
 
 }  // namespace Corvexis

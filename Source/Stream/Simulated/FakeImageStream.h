@@ -135,6 +135,9 @@ public:
     // "height", "slices", "channels" and "spacing" are read over a 1 x 1 x 1 single-channel unsigned-byte
     // descriptor. Then updates the kind and rebuilds the image list. Thread-safe.
     void configure(const Properties* properties) override;
+    // "fps", the "descriptor" block, "numImages", "emittedImageRepresentation" and "emitVitalsData", with
+    // their limits. Thread-safe.
+    void describeSettings(Properties* schema) const override;
 
 protected:
     // Nothing to open or close: every hook succeeds. Worker thread.

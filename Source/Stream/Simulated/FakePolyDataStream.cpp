@@ -13,6 +13,7 @@
 #include "Host/Core/MeshCreator.h"
 #include "Host/Core/PointCloud.h"
 #include "Host/Core/Properties.h"
+#include "Host/Core/SettingsSchema.h"
 #include "Stream/Framework/PolyDataStreamData.h"
 
 namespace Corvexis {
@@ -235,6 +236,26 @@ void FakePolyDataStream::configuration(Properties* properties) const
     properties->setParamAttribute(kNumMeshesKey, "hidden", "true");
     properties->setParam(kNumPointCloudsKey, clouds);
     properties->setParamAttribute(kNumPointCloudsKey, "hidden", "true");
+}
+
+void FakePolyDataStream::describeSettings(Properties* schema) const
+{
+    if (schema == nullptr)
+        return;
+    PolyDataStream::describeSettings(schema);
+    int meshes = 0;
+    int clouds = 0;
+    {
+        std::lock_guard lock(mutex_);
+        meshes = static_cast<int>(meshes_.size());
+        clouds = static_cast<int>(clouds_.size());
+    }
+    SettingsSchema::add(*schema, kNumMeshesKey, meshes, "number of meshes");
+    SettingsSchema::add(*schema, kNumPointCloudsKey, clouds, "number of point clouds");
+    for (const char* key : {kNumMeshesKey, kNumPointCloudsKey}) {
+        schema->setParamAttribute(key, "min", "0");
+        schema->setParamAttribute(key, "max", std::to_string(kMaxElements));
+    }
 }
 
 void FakePolyDataStream::configure(const Properties* properties)

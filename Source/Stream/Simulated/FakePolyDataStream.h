@@ -97,6 +97,8 @@ public:
     // "numPointClouds" are reached (negative counts as 0, above kMaxElements as kMaxElements, with a
     // warning). Absent keys leave the lists as they are. Calling thread.
     void configure(const Properties* properties) override;
+    // The parameters, then "numMeshes" and "numPointClouds" (0 to kMaxElements). Thread-safe.
+    void describeSettings(Properties* schema) const override;
 
     // Move the elements every frame.
     Parameter<bool> isMoving{"isMoving", true, this};

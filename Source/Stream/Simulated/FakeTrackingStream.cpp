@@ -10,6 +10,7 @@
 
 #include "Host/Core/Log.h"
 #include "Host/Core/Properties.h"
+#include "Host/Core/SettingsSchema.h"
 
 namespace Corvexis {
 
@@ -351,6 +352,42 @@ void FakeTrackingStream::configure(const Properties* p)
                      "Ignoring unknown device kind " + block->name());
     }
     emitSignals(flags);
+}
+
+void FakeTrackingStream::describeSettings(Properties* schema) const
+{
+    if (schema == nullptr)
+        return;
+    TrackingStream::describeSettings(schema);
+    Properties* devices = schema->addSubProperties(kDevicesBlock);
+    devices->setAttribute("repeated", "true");
+    devices->setAttribute("label", "one block per instrument, named after its device type");
+    auto common = [](Properties& block, const Device& device) {
+        SettingsSchema::add(block, "name", device.deviceTypeName(), "name of the instrument");
+        SettingsSchema::add(block, "enabled", true, "whether the instrument is active");
+        SettingsSchema::add(block, "speed", device.speed.value(), "radians per simulated second");
+    };
+    constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+    const OscillatingDevice oscillating;
+    Properties* block = devices->addSubProperties(oscillating.deviceTypeName());
+    SettingsSchema::add(*block, "center", oscillating.center, "centre of the ellipse, mm");
+    SettingsSchema::add(*block, "axis", oscillating.axis, "axis it turns about");
+    SettingsSchema::add(*block, "minimumQuality", oscillating.minimumQuality, "lowest quality reported");
+    common(*block, oscillating);
+    const SweepDevice sweep;
+    block = devices->addSubProperties(sweep.deviceTypeName());
+    SettingsSchema::add(*block, "center", sweep.center, "centre of the sweep, mm");
+    SettingsSchema::add(*block, "rotationAxis", sweep.rotationAxis, "axis of the tilt");
+    SettingsSchema::add(*block, "translationAxis", sweep.translationAxis, "direction of the sweep");
+    SettingsSchema::add(*block, "translationAmplitude", sweep.translationAmplitude, "sweep amplitude");
+    SettingsSchema::add(*block, "angleAmplitude", sweep.angleAmplitude * kDegrees, "tilt amplitude, degrees");
+    SettingsSchema::add(*block, "baseAngle", sweep.baseAngle * kDegrees, "tilt at rest, degrees");
+    common(*block, sweep);
+    const ConstantDevice constant;
+    block = devices->addSubProperties(constant.deviceTypeName());
+    SettingsSchema::add(*block, "center", constant.center, "position, mm");
+    SettingsSchema::add(*block, "quality", constant.fixedQuality, "quality reported");
+    common(*block, constant);
 }
 
 bool FakeTrackingStream::openImpl()

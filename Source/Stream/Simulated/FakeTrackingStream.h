@@ -169,6 +169,8 @@ public:
     void configure(const Properties* p) override;
     // Thread-safe.
     void configuration(Properties* p) const override;
+    // "fps" and the repeated "Devices" block with the keys of each device type. Thread-safe.
+    void describeSettings(Properties* schema) const override;
 
     // Seconds of simulated time; written by the worker thread. Thread-safe.
     double simulatedTime() const { return simulatedTime_.load(std::memory_order_relaxed); }

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Apps/corvexis/StreamWatch.h"
+#include "Apps/corvexis/CommandRegistry.h"
+#include "Apps/corvexis/HostApplication.h"
 
 namespace Corvexis {
 namespace {
@@ -14,11 +15,12 @@ std::optional<CommandLine> parse(std::vector<std::string> arguments, std::string
 
 TEST(CommandLineTest, RunTakesSettingsOptionsAndActionsInAnyOrder)
 {
-    auto line = parse({"--plugins", "/a", "run", "Stream.X", "fps=30", "--seconds", "2.5", "name=a=b", "--action",
-                       "stop", "--plugins", "/b", "--config", "c.txt", "--log-level", "1", "empty="});
+    auto line =
+        parse({"--plugins", "/a", "run", "Stream.X", "fps=30", "--seconds", "2.5", "name=a=b", "--action",
+               "stop", "--plugins", "/b", "--config", "c.txt", "--log-level", "1", "empty="});
     ASSERT_TRUE(line);
-    EXPECT_EQ(line->command, CommandLine::Command::Run);
-    EXPECT_EQ(line->algorithmId, "Stream.X");
+    EXPECT_EQ(line->command, "run");
+    EXPECT_EQ(line->arguments, std::vector<std::string>{"Stream.X"});
     EXPECT_EQ(line->pluginDirectories, (std::vector<std::string>{"/a", "/b"}));
     ASSERT_EQ(line->settings.size(), 3u);
     EXPECT_EQ(line->settings[0], (std::pair<std::string, std::string>{"fps", "30"}));
@@ -48,7 +50,13 @@ TEST(CommandLineTest, MalformedInputIsRefusedWithOneLine)
         {{"show"}, "one algorithm identifier"},
         {{"show", "A", "B"}, "one algorithm identifier"},
         {{"list", "extra"}, "takes no arguments"},
-        {{"list", "--seconds", "3"}, "belong to 'run'"},
+        {{"list", "--seconds", "3"},
+         "option --seconds is not taken by 'list' (it is taken by demo, run, workspace)"},
+        {{"show", "X", "--snapshot", "d"}, "not taken by 'show'"},
+        {{"workspace"}, "'workspace' takes one workspace file"},
+        {{"workspace", "a", "b"}, "'workspace' takes one workspace file"},
+        {{"workspace", "a", "fps=3"}, "'workspace' takes one workspace file"},
+        {{"workspace", "a", "--config", "c"}, "not taken by 'workspace'"},
         {{"run", "X", "--seconds"}, "needs a value"},
         {{"run", "X", "--seconds", "-1"}, "non-negative"},
         {{"run", "X", "--seconds", "3s"}, "non-negative"},
@@ -65,18 +73,38 @@ TEST(CommandLineTest, MalformedInputIsRefusedWithOneLine)
 
 TEST(CommandLineTest, HelpWinsAndDemoNeedsNoArguments)
 {
-    EXPECT_EQ(parse({"run", "--help"})->command, CommandLine::Command::Help);
-    auto demo = parse({"demo"});
+    EXPECT_EQ(parse({"run", "--help"})->command, "help");
+    auto demo = parse({"demo", "--snapshot", "/tmp/s"});
     ASSERT_TRUE(demo);
-    EXPECT_EQ(demo->command, CommandLine::Command::Demo);
+    EXPECT_EQ(demo->command, "demo");
     EXPECT_FALSE(demo->seconds);
+    EXPECT_EQ(demo->snapshotDirectory, "/tmp/s");
 }
 
-TEST(StreamWatchTest, TimestampsFormatAsUtcWithMilliseconds)
+// A command registered by a file of its own is parsed, listed in the usage and checked like the others.
+TEST(CommandLineTest, ARegisteredCommandJoinsTheLine)
 {
-    EXPECT_EQ(StreamWatch::formatTimestamp(0), "-");
-    EXPECT_EQ(StreamWatch::formatTimestamp(1), "1970-01-01 00:00:00.001 UTC");
-    EXPECT_EQ(StreamWatch::formatTimestamp(1'796'543'999'999ull), "2026-12-06 07:59:59.999 UTC");
+    const CommandRegistration extra({.name = "zz-extra",
+                                     .arguments = "A B",
+                                     .summary = "a command of this test",
+                                     .argumentsHint = "two names",
+                                     .minArguments = 2,
+                                     .maxArguments = 2,
+                                     .options = {"--seconds"},
+                                     .run = [](HostApplication&, const CommandLine&) { return 7; }});
+    auto line = parse({"zz-extra", "a", "b", "--seconds", "1"});
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->arguments, (std::vector<std::string>{"a", "b"}));
+    std::string error;
+    EXPECT_FALSE(parse({"zz-extra", "a"}, &error));
+    EXPECT_EQ(error, "'zz-extra' takes two names");
+    const std::string usage = CommandLine::usage();
+    EXPECT_NE(usage.find("zz-extra A B [--seconds N]"), std::string::npos) << usage;
+    EXPECT_LT(usage.find("workspace FILE"), usage.find("zz-extra"));
+    const Command* command = CommandRegistry::get().find("zz-extra");
+    ASSERT_NE(command, nullptr);
+    HostApplication host;
+    EXPECT_EQ(command->run(host, *line), 7);
 }
 
 }  // namespace

@@ -205,9 +205,11 @@ TEST_F(CreateStreamIoAlgorithmTest, StreamOutlivingTheAlgorithmIsSafe)
 TEST_F(CreateStreamIoAlgorithmTest, ConfigurationRoundTripsThroughTheStreamOrTheStoredCopy)
 {
     OpenOnly algorithm;
+    // Before any configuration, a fresh stream's defaults: settings given on top change only their keys.
     Properties none;
     algorithm.configuration(&none);
-    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(none.param("frameRate", 0), 30);
+    EXPECT_EQ(none.subProperties("Extra"), nullptr);
 
     Properties given;
     given.setParam("frameRate", 12);
@@ -231,6 +233,18 @@ TEST_F(CreateStreamIoAlgorithmTest, ConfigurationRoundTripsThroughTheStreamOrThe
     algorithm.configuration(&fromStream);
     EXPECT_EQ(fromStream.param("frameRate", 0), 25);
     EXPECT_EQ(fromStream.subProperties("Extra"), nullptr);
+}
+
+TEST_F(CreateStreamIoAlgorithmTest, SettingsDescribeTheFlagsAndTheStreamsParameters)
+{
+    OpenOnly algorithm;
+    Properties schema;
+    algorithm.describeSettings(&schema);
+    EXPECT_EQ(*schema.paramText("open"), "true");
+    EXPECT_EQ(*schema.paramText("start"), "false");
+    EXPECT_EQ(schema.paramAttribute("start", "type"), "bool");
+    EXPECT_EQ(*schema.paramText("frameRate"), "30");
+    EXPECT_EQ(schema.paramAttribute("frameRate", "type"), "integer");
 }
 
 }  // namespace

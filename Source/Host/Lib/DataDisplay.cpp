@@ -1,0 +1,19 @@
+#include "Host/Lib/DataDisplay.h"
+
+namespace Corvexis {
+
+DataDisplay::DataDisplay() = default;
+
+DataDisplay::~DataDisplay() = default;
+
+std::vector<std::string> DataDisplay::requests() const
+{
+    return {};
+}
+
+bool DataDisplay::request(const std::string&)
+{
+    return false;
+}
+
+}  // namespace Corvexis
