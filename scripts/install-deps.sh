@@ -12,6 +12,8 @@ packages=(
   libegl-dev libopengl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # networking: Boost.System for the transports, Node.js with 'ws' as the WebSocket peer of the interop tests
+  libboost-system-dev nodejs node-ws
 )
 
 missing=()

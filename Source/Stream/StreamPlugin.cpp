@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "Host/Lib/FactoryRegistry.h"
 #include "Host/Lib/PluginAutoRegistrationGuard.h"
+#include "Stream/Network/NetworkAlgorithmFactory.h"
 #include "Stream/StreamAlgorithmControllerFactory.h"
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Stream/StreamDataAnnotationFactory.h"
@@ -11,7 +13,11 @@ namespace Corvexis {
 
 StreamPlugin::StreamPlugin() = default;
 
-StreamPlugin::~StreamPlugin() = default;
+StreamPlugin::~StreamPlugin()
+{
+    if (networkAlgorithmFactory_)
+        FactoryRegistry::get().unregisterAlgorithmFactory(networkAlgorithmFactory_.get());
+}
 
 std::string StreamPlugin::author() const
 {
@@ -31,6 +37,11 @@ PluginBase::Status StreamPlugin::init()
     auto controllerFactory = std::make_unique<StreamAlgorithmControllerFactory>();
     auto algorithmFactory = std::make_unique<StreamAlgorithmFactory>();
     registerFactories(std::move(annotationFactory), std::move(controllerFactory), std::move(algorithmFactory));
+    auto networkFactory = std::make_unique<Network::NetworkAlgorithmFactory>();
+    if (networkAlgorithmFactory_)
+        FactoryRegistry::get().unregisterAlgorithmFactory(networkAlgorithmFactory_.get());
+    networkAlgorithmFactory_ = std::move(networkFactory);
+    FactoryRegistry::get().registerAlgorithmFactory(networkAlgorithmFactory_.get());
     // The video-file playback wrapper, the IGTL device kinds and the camera back-end register here
     // once their subsystems are built.
     return Status::Success;

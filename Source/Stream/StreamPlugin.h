@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "Host/Lib/CorvexisLibPlugin.h"
@@ -23,6 +24,10 @@ public:
 
     // "Corvexis.Stream".
     static const char* id();
+
+private:
+    // The "Network" algorithm table, registered beside the plug-in's own three factories.
+    std::unique_ptr<AlgorithmFactory> networkAlgorithmFactory_;
 };
 
 }  // namespace Corvexis
