@@ -180,6 +180,7 @@ private:
 
     void closeSocket()
     {
+        resolver_.cancel();
         error_code ignored;
         if (socket_.is_open()) {
             socket_.shutdown(tcp::socket::shutdown_both, ignored);

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
@@ -69,11 +70,13 @@ public:
         }
         connectTimeout_ = std::chrono::milliseconds(std::max(timeoutMs, 1000));
         do_resolve();
-        std::promise<void> finished;
-        finished_ = finished.get_future();
-        thread_ = std::thread([this, done = std::move(finished)]() mutable {
+        thread_ = std::thread([this] {
             runIoContext(context_, kCategory, "WebsocketClient");
-            done.set_value();
+            {
+                std::lock_guard lock(finishedMutex_);
+                finished_ = true;
+            }
+            finishedChanged_.notify_all();
         });
         return true;
     }
@@ -86,9 +89,11 @@ public:
         if (thread_.joinable()) {
             // Raw `this`: the caller holds the session until after the join below.
             asio::post(context_, [this] { do_close(); });
-            if (finished_.wait_for(kCloseTimeout + std::chrono::milliseconds(500)) !=
-                std::future_status::ready)
+            std::unique_lock lock(finishedMutex_);
+            if (!finishedChanged_.wait_for(lock, kCloseTimeout + std::chrono::milliseconds(500),
+                                           [this] { return finished_; }))
                 context_.stop();
+            lock.unlock();
             thread_.join();
         }
         error_code ignored;
@@ -229,6 +234,7 @@ private:
             return;
         closing_ = true;
         if (!handshakeDone_ || !ws_.is_open()) {
+            resolver_.cancel();
             error_code ignored;
             beast::get_lowest_layer(ws_).socket().close(ignored);
             return;
@@ -246,7 +252,10 @@ private:
     websocket::stream<beast::tcp_stream> ws_;
     beast::flat_buffer buffer_;
     std::thread thread_;
-    std::future<void> finished_;
+    // Set by the thread when its io_context returned, so that shutdown can bound its wait.
+    std::mutex finishedMutex_;
+    std::condition_variable finishedChanged_;
+    bool finished_ = false;  // guarded by finishedMutex_
     std::chrono::milliseconds connectTimeout_{1000};
     const std::string host_;
     const int port_;
