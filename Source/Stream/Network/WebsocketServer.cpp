@@ -28,6 +28,7 @@ constexpr auto kSessionCloseWait = std::chrono::milliseconds(500);
 // Longest wait for a client to answer our close frame.
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDefaultHandshakeTimeout = std::chrono::seconds(5);
+constexpr auto kIdleTimeout = std::chrono::seconds(30);
 // Received messages above this leave the receive buffer at a smaller size afterwards.
 constexpr std::size_t kKeptBufferBytes = 4 << 20;
 
@@ -122,8 +123,10 @@ private:
         beast::get_lowest_layer(ws_).expires_never();
         websocket::stream_base::timeout timeouts{};
         timeouts.handshake_timeout = kCloseTimeout;
-        timeouts.idle_timeout = websocket::stream_base::none();
-        timeouts.keep_alive_pings = false;
+        // A quiet client is pinged and dropped when it stays silent; this also bounds the wait for a
+        // client that broke the protocol and never closes its end of the connection.
+        timeouts.idle_timeout = kIdleTimeout;
+        timeouts.keep_alive_pings = true;
         ws_.set_option(timeouts);
         handshakeDone_ = true;
         if (closeWanted_)

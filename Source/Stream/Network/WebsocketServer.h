@@ -27,6 +27,8 @@ class ListeningPool;
 // Robustness beyond the plain protocol:
 // - a client that has not completed its opening handshake within handshakeTimeout() (5 s by default)
 //   is dropped, so connections that open and stall cannot pile up;
+// - a client silent for 15 s is pinged and dropped when it stays silent for 30 s (also after a
+//   protocol violation, when the server waits for the client to close its end);
 // - each session's outgoing queue is bounded in bytes (setMaxQueuedBytes, 256 MiB by default); a
 //   client whose queue would grow beyond it is disconnected with an error line, so a client that stops
 //   reading cannot exhaust memory or hold the others back.

@@ -98,7 +98,7 @@ protected:
         block->setParam("connectionTimeout", 5000);
         sender_.configure(&senderSettings);
         int created = 0;
-        sender_.signalConnectionCreated.connect([&] { ++created; });
+        NetTest::ScopedConnection counting(sender_.signalConnectionCreated.connect([&] { ++created; }));
         sender_.compute();
         ASSERT_EQ(sender_.status(), Algorithm::Status::Success);
         EXPECT_EQ(created, 1);
@@ -113,16 +113,18 @@ TEST_F(LatencyPair, TheSenderMeasuresEchoesAndTheReceiverReportsBack)
 {
     std::atomic<int> receiverStarted{0};
     std::atomic<int> receiverStopped{0};
-    receiver_.signalTestStarted.connect([&] { ++receiverStarted; });
-    receiver_.signalTestStopped.connect([&] { ++receiverStopped; });
+    NetTest::ScopedConnection started(receiver_.signalTestStarted.connect([&] { ++receiverStarted; }));
+    NetTest::ScopedConnection stopped(receiver_.signalTestStopped.connect([&] { ++receiverStopped; }));
     std::atomic<bool> peerReported{false};
-    sender_.signalPeerLatency.connect([&](double) { peerReported = true; });
+    NetTest::ScopedConnection reported(
+        sender_.signalPeerLatency.connect([&](double) { peerReported = true; }));
 
     std::atomic<int> echoes{0};
-    sender_.connection()->signalMessageReceived.connect([&](std::shared_ptr<const std::string> text) {
-        if (text->find("[ID]:") != std::string::npos)
-            ++echoes;
-    });
+    NetTest::ScopedConnection counting(
+        sender_.connection()->signalMessageReceived.connect([&](std::shared_ptr<const std::string> text) {
+            if (text->find("[ID]:") != std::string::npos)
+                ++echoes;
+        }));
     Log::ScopedCapture capture;
     ASSERT_TRUE(sender_.runAction("startTest"));
     EXPECT_TRUE(sender_.isRunning());
@@ -166,8 +168,8 @@ TEST_F(LatencyPair, OnlyTheLast100EchoesEnterTheAverage)
     auto* server = dynamic_cast<WebsocketServer<std::string>*>(receiver_.connection());
     std::atomic<int> arrived{0};
     // Connected after the algorithm's own receiver, so it counts what the algorithm has already taken.
-    sender_.connection()->signalMessageReceived.connect(
-        [&](std::shared_ptr<const std::string>) { ++arrived; });
+    NetTest::ScopedConnection counting(sender_.connection()->signalMessageReceived.connect(
+        [&](std::shared_ptr<const std::string>) { ++arrived; }));
     // One test message (number 0) goes out; the interval keeps the next one away.
     sender_.timeBetweenMessagesMs.setValue(100000);
     sender_.start();
@@ -188,8 +190,8 @@ TEST_F(LatencyPair, TextsThatDoNotParseAreLeftOutOfTheAverage)
 {
     auto* server = dynamic_cast<WebsocketServer<std::string>*>(receiver_.connection());
     std::atomic<int> arrived{0};
-    sender_.connection()->signalMessageReceived.connect(
-        [&](std::shared_ptr<const std::string>) { ++arrived; });
+    NetTest::ScopedConnection counting(sender_.connection()->signalMessageReceived.connect(
+        [&](std::shared_ptr<const std::string>) { ++arrived; }));
     sender_.timeBetweenMessagesMs.setValue(100000);
     sender_.start();
     ASSERT_TRUE(waitUntil([&] { return receiver_.isRunning() && arrived.load() >= 1; }));

@@ -233,8 +233,8 @@ TEST(NetworkConcurrencyTest, ReconnectingWhileOtherThreadsSendIsSafe)
 
 TEST(NetworkConcurrencyTest, UdpSendsFromManyThreadsWhileRunAndStopAlternate)
 {
-    UDPSocket<std::string> receiver("127.0.0.1", 0, "", 0);
     std::atomic<int> received{0};
+    UDPSocket<std::string> receiver("127.0.0.1", 0, "", 0);
     receiver.signalMessageReceived.connect([&](auto) { ++received; });
     ASSERT_TRUE(receiver.run());
     UDPSocket<std::string> sender("127.0.0.1", 0, "127.0.0.1", receiver.localPort());

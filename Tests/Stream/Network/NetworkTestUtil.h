@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Host/Core/ByteBuffer.h"
+#include "Host/Core/SignalConnection.h"
 
 // Helpers of the network tests: a plain blocking TCP socket that we drive byte by byte, a collector of
 // received messages, deterministic payloads, and a child process whose output lines we can wait for.
@@ -127,70 +128,85 @@ private:
     int fd_ = -1;
 };
 
-// Collects messages delivered on network threads; tests wait for a count with a deadline.
+// Collects messages delivered on network threads; tests wait for a count with a deadline. The state
+// is shared with the receivers it hands out, so a message arriving while the collector is destroyed
+// (a connection that outlives it in the test) touches nothing freed.
 template <typename T>
 class Collector
 {
 public:
-    void add(const std::shared_ptr<const T>& message)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            messages_.push_back(*message);
-        }
-        changed_.notify_all();
-    }
+    void add(const std::shared_ptr<const T>& message) { state_->add(*message); }
     std::function<void(std::shared_ptr<const T>)> receiver()
     {
-        return [this](std::shared_ptr<const T> message) { add(message); };
+        return [state = state_](std::shared_ptr<const T> message) { state->add(*message); };
     }
     bool waitForCount(std::size_t count, std::chrono::milliseconds timeout = 10s)
     {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return messages_.size() >= count; });
+        std::unique_lock lock(state_->mutex);
+        return state_->changed.wait_for(lock, timeout, [&] { return state_->messages.size() >= count; });
     }
     // Waits until the concatenated bytes reach `bytes` (for TCP, where reads split and join messages).
     bool waitForBytes(std::size_t bytes, std::chrono::milliseconds timeout = 10s)
     {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return totalLocked() >= bytes; });
+        std::unique_lock lock(state_->mutex);
+        return state_->changed.wait_for(lock, timeout, [&] { return state_->bytes >= bytes; });
     }
     std::vector<T> messages() const
     {
-        std::lock_guard lock(mutex_);
-        return messages_;
+        std::lock_guard lock(state_->mutex);
+        return state_->messages;
     }
     std::string concatenated() const
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state_->mutex);
         std::string all;
-        for (const auto& m : messages_)
+        for (const auto& m : state_->messages)
             all.append(reinterpret_cast<const char*>(m.data()), m.size());
         return all;
     }
     std::size_t bytes() const
     {
-        std::lock_guard lock(mutex_);
-        return totalLocked();
+        std::lock_guard lock(state_->mutex);
+        return state_->bytes;
     }
     std::size_t count() const
     {
-        std::lock_guard lock(mutex_);
-        return messages_.size();
+        std::lock_guard lock(state_->mutex);
+        return state_->messages.size();
     }
 
 private:
-    std::size_t totalLocked() const
+    struct State
     {
-        std::size_t total = 0;
-        for (const auto& m : messages_)
-            total += m.size();
-        return total;
-    }
+        void add(const T& message)
+        {
+            std::lock_guard lock(mutex);
+            messages.push_back(message);
+            bytes += message.size();
+            changed.notify_all();
+        }
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<T> messages_;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<T> messages;
+        std::size_t bytes = 0;
+    };
+
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// Disconnects when it goes out of scope, for receivers that capture locals of a test body while the
+// connection they listen to lives on in a fixture.
+class ScopedConnection
+{
+public:
+    explicit ScopedConnection(SignalConnection connection) : connection_(std::move(connection)) {}
+    ~ScopedConnection() { connection_.disconnect(); }
+    ScopedConnection(const ScopedConnection&) = delete;
+    ScopedConnection& operator=(const ScopedConnection&) = delete;
+
+private:
+    SignalConnection connection_;
 };
 
 // Deterministic payloads, the same as the Node.js peer makes: letters for text, a byte ramp for binary.

@@ -130,8 +130,8 @@ TEST(TCPTransportTest, SendingWithoutAConnectionDoesNothing)
 
 TEST(TCPTransportTest, AClientLeavingIsSignalledAndUncounted)
 {
-    TCPSocketServer<std::string> server("127.0.0.1", 0, 1);
     std::atomic<int> ended{0};
+    TCPSocketServer<std::string> server("127.0.0.1", 0, 1);
     server.signalClientConnection.connect([&](bool connected) {
         if (!connected)
             ++ended;

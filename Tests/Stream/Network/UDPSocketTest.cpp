@@ -17,6 +17,8 @@ using NetTest::Collector;
 
 TEST(UDPSocketTest, UnicastDatagramsArriveWholeWithTheirSenderInBothDirections)
 {
+    std::vector<std::string> senders;
+    std::mutex sendersMutex;
     UDPSocket<ByteBuffer> a("127.0.0.1", 0, "", 0);
     const unsigned short portA = a.localPort();
     UDPSocket<ByteBuffer> b("127.0.0.1", 0, "127.0.0.1", portA);
@@ -25,8 +27,6 @@ TEST(UDPSocketTest, UnicastDatagramsArriveWholeWithTheirSenderInBothDirections)
     UDPSocket<ByteBuffer> aToB("127.0.0.1", 0, "127.0.0.1", b.localPort());
 
     Collector<ByteBuffer> atA;
-    std::vector<std::string> senders;
-    std::mutex sendersMutex;
     a.signalMessageReceived.connect(atA.receiver());
     a.signalMessageReceivedFrom.connect([&](const UDPSocket<ByteBuffer>::SenderAndMessage& from) {
         std::lock_guard lock(sendersMutex);
@@ -45,6 +45,11 @@ TEST(UDPSocketTest, UnicastDatagramsArriveWholeWithTheirSenderInBothDirections)
     ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[0], NetTest::binaryPattern(1));
     EXPECT_EQ(messages[3], NetTest::binaryPattern(60000));
+    // The sender-aware signal follows the plain one for each datagram.
+    EXPECT_TRUE(Corvexis::Test::waitUntil([&] {
+        std::lock_guard lock(sendersMutex);
+        return senders.size() == 4;
+    }));
     {
         std::lock_guard lock(sendersMutex);
         EXPECT_EQ(senders, std::vector<std::string>(4, "127.0.0.1"));

@@ -150,11 +150,11 @@ TEST_F(WebsocketInteropTest, OurClientWithTheirServer)
 
 TEST_F(WebsocketInteropTest, TheirClientWithOurServer)
 {
+    std::mutex statesMutex;
+    std::vector<std::pair<bool, bool>> states;  // (connected, had a refuse flag)
     WebsocketServer<std::string> server("127.0.0.1", 0, 2);
     Collector<std::string> atServer;
     server.signalMessageReceived.connect(atServer.receiver());
-    std::mutex statesMutex;
-    std::vector<std::pair<bool, bool>> states;  // (connected, had a refuse flag)
     server.signalClientStateChanged.connect([&](bool connected, std::string, int, bool* refuse) {
         std::lock_guard lock(statesMutex);
         states.emplace_back(connected, refuse != nullptr);

@@ -94,8 +94,8 @@ TEST(WebsocketTest, EverySendIsOneMessageBothWays)
 
 TEST(WebsocketTest, AcceptAndNormalCloseAreSignalledAndLogged)
 {
-    WebsocketServer<std::string> server("127.0.0.1", 0, 1);
     StateRecorder states;
+    WebsocketServer<std::string> server("127.0.0.1", 0, 1);
     server.signalClientStateChanged.connect([&](bool connected, std::string address, int port, bool* refuse) {
         states.record(connected, address, port, refuse);
     });
@@ -140,8 +140,8 @@ TEST(WebsocketTest, AcceptAndNormalCloseAreSignalledAndLogged)
 
 TEST(WebsocketTest, ARefusedClientIsNeverCounted)
 {
-    WebsocketServer<std::string> server("127.0.0.1", 0, 1);
     StateRecorder states;
+    WebsocketServer<std::string> server("127.0.0.1", 0, 1);
     std::atomic<std::size_t> maxCount{0};
     server.signalClientStateChanged.connect([&](bool connected, std::string address, int port, bool* refuse) {
         states.record(connected, address, port, refuse);
@@ -196,9 +196,9 @@ TEST(WebsocketTest, StalledHandshakesAreDroppedWhileAWellBehavedClientIsServed)
 
 TEST(WebsocketTest, AClientThatStopsReadingIsDisconnectedAtTheQueueBound)
 {
+    StateRecorder states;
     WebsocketServer<ByteBuffer> server("127.0.0.1", 0, 1);
     server.setMaxQueuedBytes(1 << 20);
-    StateRecorder states;
     server.signalClientStateChanged.connect([&](bool connected, std::string address, int port, bool* refuse) {
         states.record(connected, address, port, refuse);
     });
