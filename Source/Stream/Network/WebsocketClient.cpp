@@ -17,6 +17,7 @@
 #include "Host/Core/Log.h"
 #include "Stream/Network/IoContextRunner.h"
 #include "Stream/Network/OutgoingQueue.h"
+#include "Stream/Network/WebsocketReceiveBuffer.h"
 
 namespace Corvexis::Network {
 
@@ -34,8 +35,6 @@ constexpr auto kCloseTimeout = std::chrono::seconds(1);
 // Masked client frames are assembled in a buffer of this size; the default of a few KiB costs one
 // system call per few KiB for large messages.
 constexpr std::size_t kWriteBufferBytes = 64 * 1024;
-// Received messages above this leave the receive buffer at a smaller size afterwards.
-constexpr std::size_t kKeptBufferBytes = 4 << 20;
 
 void fail(const error_code& ec, const char* what)
 {
@@ -189,7 +188,7 @@ private:
 
     void do_read()
     {
-        ws_.async_read(buffer_, [self = this->shared_from_this()](const error_code& ec, std::size_t n) {
+        receive_.asyncRead(ws_, [self = this->shared_from_this()](const error_code& ec, std::size_t n) {
             self->on_read(ec, n);
         });
     }
@@ -200,11 +199,7 @@ private:
             connected.store(false);
             return fail(ec, "read");
         }
-        const auto bytes = buffer_.data();
-        owner_.signalMessageReceived.emitSignal(MessageBytes::make<T>(bytes.data(), bytes.size()));
-        buffer_.consume(buffer_.size());
-        if (buffer_.capacity() > kKeptBufferBytes)
-            buffer_.shrink_to_fit();
+        owner_.signalMessageReceived.emitSignal(receive_.take());
         do_read();
     }
 
@@ -250,7 +245,7 @@ private:
     asio::io_context context_{1};
     tcp::resolver resolver_;
     websocket::stream<beast::tcp_stream> ws_;
-    beast::flat_buffer buffer_;
+    WebsocketReceiveBuffer<T> receive_;
     std::thread thread_;
     // Set by the thread when its io_context returned, so that shutdown can bound its wait.
     std::mutex finishedMutex_;

@@ -12,6 +12,7 @@
 #include "Host/Core/Log.h"
 #include "Stream/Network/ListeningPool.h"
 #include "Stream/Network/OutgoingQueue.h"
+#include "Stream/Network/WebsocketReceiveBuffer.h"
 
 namespace Corvexis::Network {
 
@@ -29,8 +30,6 @@ constexpr auto kSessionCloseWait = std::chrono::milliseconds(500);
 constexpr auto kCloseTimeout = std::chrono::seconds(1);
 constexpr auto kDefaultHandshakeTimeout = std::chrono::seconds(5);
 constexpr auto kIdleTimeout = std::chrono::seconds(30);
-// Received messages above this leave the receive buffer at a smaller size afterwards.
-constexpr std::size_t kKeptBufferBytes = 4 << 20;
 
 void fail(const error_code& ec, const char* what)
 {
@@ -138,7 +137,7 @@ private:
 
     void do_read()
     {
-        ws_.async_read(buffer_, [self = this->shared_from_this()](const error_code& ec, std::size_t n) {
+        receive_.asyncRead(ws_, [self = this->shared_from_this()](const error_code& ec, std::size_t n) {
             self->on_read(ec, n);
         });
     }
@@ -156,11 +155,7 @@ private:
                 Log::log(Log::Level::Error, kCategory, "Connection error: " + ec.message());
             return end();
         }
-        const auto bytes = buffer_.data();
-        server_.signalMessageReceived.emitSignal(MessageBytes::make<T>(bytes.data(), bytes.size()));
-        buffer_.consume(buffer_.size());
-        if (buffer_.capacity() > kKeptBufferBytes)
-            buffer_.shrink_to_fit();
+        server_.signalMessageReceived.emitSignal(receive_.take());
         do_read();
     }
 
@@ -224,7 +219,7 @@ private:
     }
 
     websocket::stream<beast::tcp_stream> ws_;
-    beast::flat_buffer buffer_;
+    WebsocketReceiveBuffer<T> receive_;
     const std::string peerAddress_;
     const int peerPort_;
     const SessionSettings settings_;
