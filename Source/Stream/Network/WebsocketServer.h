@@ -60,7 +60,7 @@ public:
     bool isRunning() const override;                // thread-safe
     std::size_t connectedClients() const override;  // thread-safe; handshaking clients included
     std::string address() const override;           // thread-safe
-    // Broadcast to every session that finished its handshake. Thread-safe.
+    // Broadcast to every session; one still in its handshake gets the message right after it. Thread-safe.
     void sendMessage(T message) override;
 
     bool isReadyToRun() const;  // thread-safe: the listening socket is open
