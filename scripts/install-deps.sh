@@ -19,6 +19,8 @@ packages=(
   # data files: zstd, DCMTK; the DICOM dumper and validator and VTK's MetaImage reader used by the tests
   libzstd-dev libdcmtk-dev dcmtk dicom3tools python3-vtk9
   python3  # host application tests: the layering check and a standard-library PNG reader
+  # networking: Boost.System for the transports, Node.js with 'ws' as the WebSocket peer of the interop tests
+  libboost-system-dev nodejs node-ws
 )
 
 missing=()

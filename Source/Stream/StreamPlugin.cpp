@@ -2,8 +2,10 @@
 
 #include <new>
 
+#include "Host/Lib/FactoryRegistry.h"
 #include "Host/Lib/PluginAutoRegistrationGuard.h"
 #include "Host/Lib/SelectionWidget.h"
+#include "Stream/Network/NetworkAlgorithmFactory.h"
 #include "Stream/StreamAlgorithmControllerFactory.h"
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Stream/StreamDataAnnotationFactory.h"
@@ -19,6 +21,8 @@ StreamPlugin::~StreamPlugin()
     // The wrapper's code lives in this library, which may be unloaded after this object is gone.
     if (playbackWrapper_ != nullptr)
         SelectionWidget::unregisterPlaybackWrapper(playbackWrapper_);
+    if (networkAlgorithmFactory_)
+        FactoryRegistry::get().unregisterAlgorithmFactory(networkAlgorithmFactory_.get());
 }
 
 std::string StreamPlugin::author() const
@@ -39,6 +43,11 @@ PluginBase::Status StreamPlugin::init()
     auto controllerFactory = std::make_unique<StreamAlgorithmControllerFactory>();
     auto algorithmFactory = std::make_unique<StreamAlgorithmFactory>();
     registerFactories(std::move(annotationFactory), std::move(controllerFactory), std::move(algorithmFactory));
+    auto networkFactory = std::make_unique<Network::NetworkAlgorithmFactory>();
+    if (networkAlgorithmFactory_)
+        FactoryRegistry::get().unregisterAlgorithmFactory(networkAlgorithmFactory_.get());
+    networkAlgorithmFactory_ = std::move(networkFactory);
+    FactoryRegistry::get().registerAlgorithmFactory(networkAlgorithmFactory_.get());
     if (playbackWrapper_ == nullptr)
         playbackWrapper_ =
             SelectionWidget::registerPlaybackWrapper(std::make_unique<VideoFileStreamPlaybackWrapper>());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "Host/Lib/CorvexisLibPlugin.h"
@@ -29,6 +30,8 @@ public:
 private:
     // The video-file playback wrapper registered by init(), unregistered by the destructor.
     SelectionWidget::PlaybackWrapper* playbackWrapper_ = nullptr;
+    // The "Network" algorithm table, registered beside the plug-in's own three factories.
+    std::unique_ptr<AlgorithmFactory> networkAlgorithmFactory_;
 };
 
 }  // namespace Corvexis

@@ -8,6 +8,7 @@
 
 #include "Host/Lib/FactoryRegistry.h"
 #include "Host/Lib/PluginAutoRegistrationGuard.h"
+#include "Stream/Network/NetworkAlgorithmFactory.h"
 #include "Stream/StreamAlgorithmFactory.h"
 
 namespace Corvexis {
@@ -99,7 +100,10 @@ TEST(StreamPluginTest, InitRegistersThreeFactoriesForThePluginsLifetime)
         EXPECT_EQ(registry.controllerMenuEntries(),
                   (std::vector<std::string>{"Stream;Attach Spacing Information", "Stream;Remote Video Stream",
                                             "Stream;Stream Controls", "Streaming;Vitals Data Component"}));
-        EXPECT_EQ(registry.algorithmDescriptors().size(), before + StreamAlgorithmFactory().entries().size());
+        EXPECT_EQ(registry.algorithmDescriptors().size(),
+                  before + StreamAlgorithmFactory().entries().size() +
+                      Network::NetworkAlgorithmFactory().entries().size());
+        EXPECT_TRUE(registry.algorithmDescriptor("Network.ConnectionLatencyMeasuring"));
     }
     EXPECT_TRUE(registry.controllerMenuEntries().empty());
     EXPECT_EQ(registry.algorithmDescriptors().size(), before);

@@ -1,0 +1,7 @@
+#include "Stream/Network/ConnectionBase.h"
+
+namespace Corvexis::Network {
+
+ConnectionBase::~ConnectionBase() = default;
+
+}  // namespace Corvexis::Network

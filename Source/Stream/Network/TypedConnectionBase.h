@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+
+#include "Host/Core/Signal.h"
+#include "Stream/Network/ConnectionBase.h"
+
+namespace Corvexis::Network {
+
+// A connection carrying messages of type T: std::string for text messages, ByteBuffer for binary ones.
+// What one message is on the wire depends on the transport (TCP delivers whatever one read returned,
+// UDP one datagram, WebSocket one whole message).
+template <typename T>
+class TypedConnectionBase : public ConnectionBase
+{
+public:
+    using Message = T;
+    using MessagePtr = std::shared_ptr<const T>;
+
+    ~TypedConnectionBase() override = default;
+
+    // Queues `message` for sending; it is moved into the connection's own queue and written later on
+    // the network thread. Thread-safe.
+    virtual void sendMessage(T message) = 0;
+
+    // One emission per received message, on the network thread that completed the read.
+    Signal<MessagePtr> signalMessageReceived;
+    // After a queued message was written (TCP transports only), with the written message, on the
+    // network thread that completed the write.
+    Signal<MessagePtr> signalMessageSent;
+};
+
+}  // namespace Corvexis::Network

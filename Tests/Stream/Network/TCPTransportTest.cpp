@@ -1,0 +1,229 @@
+#include "Stream/Network/TCPSocketServer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "Host/Core/ByteBuffer.h"
+#include "Host/Core/Log.h"
+#include "Stream/Network/NetworkTestUtil.h"
+#include "Stream/Network/TCPSocketClient.h"
+#include "Support/TestUtil.h"
+
+namespace Corvexis::Network {
+namespace {
+
+using namespace std::chrono_literals;
+using Corvexis::Test::waitUntil;
+using NetTest::Collector;
+using NetTest::RawSocket;
+
+constexpr int kConnectTimeoutMs = 5000;
+
+TEST(TCPTransportTest, AStreamOfBytesArrivesInReadsOfAtMost8192BytesThatConcatenateExactly)
+{
+    TCPSocketServer<ByteBuffer> server("127.0.0.1", 0, 1);
+    Collector<ByteBuffer> received;
+    server.signalMessageReceived.connect(received.receiver());
+    ASSERT_TRUE(server.run());
+
+    RawSocket peer;
+    ASSERT_TRUE(peer.connect(server.localPort()));
+    const ByteBuffer sent = NetTest::binaryPattern(20000);
+    ASSERT_TRUE(peer.sendAll(sent.data(), sent.size()));
+
+    ASSERT_TRUE(received.waitForBytes(20000));
+    const auto messages = received.messages();
+    EXPECT_GE(messages.size(), 3u);
+    for (const auto& m : messages)
+        EXPECT_LE(m.size(), 8192u);
+    EXPECT_EQ(received.concatenated(), NetTest::asText(sent));
+}
+
+TEST(TCPTransportTest, BroadcastReachesEveryClientOnceInCallOrder)
+{
+    TCPSocketServer<std::string> server("127.0.0.1", 0, 2);
+    ASSERT_TRUE(server.run());
+    // Nobody connected: dropped without trace.
+    server.sendMessage("lost");
+
+    std::vector<std::unique_ptr<TCPSocketClient<std::string>>> clients;
+    std::vector<std::unique_ptr<Collector<std::string>>> collectors;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<TCPSocketClient<std::string>>("127.0.0.1", server.localPort()));
+        collectors.push_back(std::make_unique<Collector<std::string>>());
+        clients.back()->signalMessageReceived.connect(collectors.back()->receiver());
+        ASSERT_TRUE(clients.back()->connect(kConnectTimeoutMs));
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 3; }));
+
+    std::string expected;
+    for (int i = 0; i < 50; ++i) {
+        const std::string message = "<" + std::to_string(i) + ">";
+        expected += message;
+        server.sendMessage(message);
+    }
+    for (auto& collector : collectors) {
+        ASSERT_TRUE(collector->waitForBytes(expected.size()));
+        EXPECT_EQ(collector->concatenated(), expected);
+    }
+}
+
+TEST(TCPTransportTest, WrittenMessagesAreReportedByServerAndClient)
+{
+    TCPSocketServer<std::string> server("127.0.0.1", 0, 1);
+    Collector<std::string> serverSent;
+    Collector<std::string> serverReceived;
+    server.signalMessageSent.connect(serverSent.receiver());
+    server.signalMessageReceived.connect(serverReceived.receiver());
+    ASSERT_TRUE(server.run());
+
+    TCPSocketClient<std::string> client("127.0.0.1", server.localPort());
+    Collector<std::string> clientSent;
+    Collector<std::string> clientReceived;
+    client.signalMessageSent.connect(clientSent.receiver());
+    client.signalMessageReceived.connect(clientReceived.receiver());
+    ASSERT_TRUE(client.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+
+    client.sendMessage("to server");
+    ASSERT_TRUE(clientSent.waitForCount(1));
+    EXPECT_EQ(clientSent.messages(), std::vector<std::string>{"to server"});
+    ASSERT_TRUE(serverReceived.waitForBytes(9));
+    EXPECT_EQ(serverReceived.concatenated(), "to server");
+
+    server.sendMessage("to client");
+    ASSERT_TRUE(serverSent.waitForCount(1));
+    EXPECT_EQ(serverSent.messages(), std::vector<std::string>{"to client"});
+    ASSERT_TRUE(clientReceived.waitForBytes(9));
+    EXPECT_EQ(clientReceived.concatenated(), "to client");
+}
+
+TEST(TCPTransportTest, ConnectingWhereNothingListensFailsAfterTheTimeOut)
+{
+    int port = 0;
+    {
+        // A port that was free a moment ago; nothing listens there once the server is gone.
+        TCPSocketServer<std::string> probe("127.0.0.1", 0, 1);
+        port = probe.localPort();
+    }
+    TCPSocketClient<std::string> client("127.0.0.1", port);
+    Log::ScopedCapture capture;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.connect(300));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 300ms);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(capture->contains(Log::Level::Error, "TCPSocketClient",
+                                  "Failed to connect to Server at: 127.0.0.1:" + std::to_string(port)));
+    EXPECT_TRUE(capture->containsFragment(Log::Level::Error, "TCPSocketClient", " : connect: "));
+}
+
+TEST(TCPTransportTest, SendingWithoutAConnectionDoesNothing)
+{
+    TCPSocketClient<ByteBuffer> client("127.0.0.1", 1);
+    Log::ScopedCapture capture;
+    client.sendMessage(NetTest::binaryPattern(10));
+    client.disconnect();
+    EXPECT_TRUE(capture->records().empty());
+    EXPECT_EQ(client.queuedBytes(), 0u);
+}
+
+TEST(TCPTransportTest, AClientLeavingIsSignalledAndUncounted)
+{
+    std::atomic<int> ended{0};
+    TCPSocketServer<std::string> server("127.0.0.1", 0, 1);
+    server.signalClientConnection.connect([&](bool connected) {
+        if (!connected)
+            ++ended;
+    });
+    ASSERT_TRUE(server.run());
+    TCPSocketClient<std::string> stays("127.0.0.1", server.localPort());
+    TCPSocketClient<std::string> leaves("127.0.0.1", server.localPort());
+    ASSERT_TRUE(stays.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(leaves.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+
+    Log::ScopedCapture capture;
+    leaves.disconnect();
+    EXPECT_FALSE(leaves.isConnected());
+    EXPECT_TRUE(
+        capture->contains(Log::Level::Info, "TCPSocketClient", "Client socket is successfully closed"));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return ended.load() == 1; }));
+
+    // The remaining client is still served, and a reconnect starts a new session.
+    Collector<std::string> received;
+    stays.signalMessageReceived.connect(received.receiver());
+    server.sendMessage("still here");
+    EXPECT_TRUE(received.waitForBytes(10));
+    ASSERT_TRUE(leaves.connect(kConnectTimeoutMs));
+    EXPECT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+    EXPECT_EQ(ended.load(), 1);
+}
+
+TEST(TCPTransportTest, AddressIsReportedAsConfiguredWhileListeningOnEveryInterface)
+{
+    TCPSocketServer<std::string> server("10.0.0.5", 0, 1);
+    EXPECT_EQ(server.address(), "10.0.0.5:0");
+    EXPECT_TRUE(server.isReadyToRun());
+    ASSERT_TRUE(server.run());
+    EXPECT_TRUE(server.run());  // a second run changes nothing
+    TCPSocketClient<std::string> client("127.0.0.1", server.localPort());
+    EXPECT_TRUE(client.connect(kConnectTimeoutMs));
+}
+
+TEST(TCPTransportTest, StopEndsEverySessionAndRunListensAgain)
+{
+    TCPSocketServer<std::string> server("127.0.0.1", 0, 2);
+    ASSERT_TRUE(server.run());
+    RawSocket a;
+    RawSocket b;
+    ASSERT_TRUE(a.connect(server.localPort()));
+    ASSERT_TRUE(b.connect(server.localPort()));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+
+    EXPECT_TRUE(server.stop());
+    EXPECT_FALSE(server.isRunning());
+    EXPECT_EQ(server.connectedClients(), 0u);
+    EXPECT_TRUE(a.waitForClose(5s));
+    EXPECT_TRUE(b.waitForClose(5s));
+
+    ASSERT_TRUE(server.run());
+    RawSocket c;
+    ASSERT_TRUE(c.connect(server.localPort()));
+    EXPECT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+}
+
+TEST(TCPTransportTest, AClientThatStopsReadingIsDroppedAtTheQueueBoundWithoutHoldingUpOthers)
+{
+    TCPSocketServer<ByteBuffer> server("127.0.0.1", 0, 1);
+    server.setMaxQueuedBytes(1 << 20);
+    ASSERT_TRUE(server.run());
+    RawSocket stalled;
+    ASSERT_TRUE(stalled.connect(server.localPort(), 4096));
+    TCPSocketClient<ByteBuffer> reader("127.0.0.1", server.localPort());
+    Collector<ByteBuffer> received;
+    reader.signalMessageReceived.connect(received.receiver());
+    ASSERT_TRUE(reader.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+
+    Log::ScopedCapture capture;
+    // Far more than the socket buffers and the bound together; the reader keeps up, the stalled one not.
+    const std::size_t chunk = 64 * 1024;
+    std::size_t sent = 0;
+    for (int i = 0; i < 256 && server.connectedClients() == 2; ++i) {
+        server.sendMessage(NetTest::binaryPattern(chunk));
+        sent += chunk;
+        waitUntil([&] { return received.bytes() + 2 * chunk >= sent; }, 2s);
+    }
+    EXPECT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+    EXPECT_TRUE(
+        capture->containsFragment(Log::Level::Error, "TCPSocketServer", "Outgoing queue limit exceeded"));
+    EXPECT_TRUE(stalled.waitForClose(5s));
+
+    server.sendMessage(NetTest::binaryPattern(100));
+    EXPECT_TRUE(received.waitForBytes(sent + 100));
+}
+
+}  // namespace
+}  // namespace Corvexis::Network
