@@ -48,6 +48,8 @@ std::string CommandLine::usage()
                 head += " [--action NAME ...]";
             else if (option == "--snapshot")
                 head += " [--snapshot DIR]";
+            else if (option == "--to")
+                head += " --to OUT";
         }
         if (head.size() <= 26)
             text += fmt::format("  {:<26}{}\n", head, c->summary);
@@ -95,7 +97,7 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 return fail(error,
                             "--log-level takes a number from 0 (trace) to 4 (error), not '" + value + "'");
             line.logLevel = level;
-        } else if (a == "--config" || a == "--snapshot" || a == "--action" || a == "--seconds") {
+        } else if (a == "--config" || a == "--snapshot" || a == "--action" || a == "--seconds" || a == "--to") {
             if (!valueOf(i, a, value))
                 return std::nullopt;
             optionsGiven.push_back(a);
@@ -103,6 +105,8 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 line.configFile = value;
             } else if (a == "--snapshot") {
                 line.snapshotDirectory = value;
+            } else if (a == "--to") {
+                line.outputPath = value;
             } else if (a == "--action") {
                 line.actions.push_back(value);
             } else {

@@ -29,6 +29,7 @@ public:
     std::optional<double> seconds;
     std::vector<std::string> actions;
     std::string snapshotDirectory;
+    std::string outputPath;  // --to
 };
 
 }  // namespace Corvexis
