@@ -57,6 +57,17 @@ public:
     bool merge(const Properties& schema, const Properties& given, Properties& target,
                const std::string& prefix)
     {
+        if (schema.attribute("open") == "true") {
+            // Read by something the object creates later (an algorithm chosen by name): taken as given.
+            for (const std::string& key : given.paramNames())
+                target.setParamText(key, *given.paramText(key));
+            for (const Properties* sub : given.subProperties()) {
+                for (const Properties* old : target.subPropertiesList(sub->name()))
+                    target.removeSubProperties(old);
+                target.addSubProperties(std::make_unique<Properties>(*sub));
+            }
+            return true;
+        }
         for (const std::string& key : given.paramNames()) {
             const std::string& text = *given.paramText(key);
             std::vector<std::string> parts = splitPath(key);

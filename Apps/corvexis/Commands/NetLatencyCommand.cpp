@@ -9,6 +9,7 @@
 
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "Apps/corvexis/CommandLine.h"
@@ -63,29 +64,35 @@ int netLatency(HostApplication& host, const CommandLine& line)
     const auto descriptor = FactoryRegistry::get().algorithmDescriptor(kAlgorithm);
     if (!descriptor)
         return host.error(std::string("no plug-in offers ") + kAlgorithm);
-    auto algorithm = descriptor->create(DataList{});
-    if (!algorithm)
-        return host.error(std::string("could not create ") + kAlgorithm);
-
-    Properties config = [&] {
-        Properties p;
-        algorithm->configuration(&p);
-        return p;
-    }();
-    config.setParam("connectionProtocol", protocol);
-    if (role == "sender")
-        config.setParamText("timeBetweenMessagesMs", settings["intervalMs"]);
-    Properties* connection = config.subProperties("Connection Properties");
-    if (connection == nullptr)
-        connection = config.addSubProperties("Connection Properties");
-    connection->setParamText("hostPort", settings["port"]);
-    if (role == "sender") {
+    // A sender started together with its receiver keeps trying to connect for a few seconds.
+    const int attempts = role == "sender" ? 25 : 1;
+    std::unique_ptr<Algorithm> algorithm;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0)
+            waitFor(0.2);
+        algorithm = descriptor->create(DataList{});
+        if (!algorithm)
+            return host.error(std::string("could not create ") + kAlgorithm);
+        Properties config;
+        algorithm->configuration(&config);
+        config.setParam("connectionProtocol", protocol);
+        if (role == "sender")
+            config.setParamText("timeBetweenMessagesMs", settings["intervalMs"]);
+        Properties* connection = config.subProperties("Connection Properties");
+        if (connection == nullptr)
+            connection = config.addSubProperties("Connection Properties");
+        connection->setParamText("hostPort", settings["port"]);
+        // The sender's peer; the address the receiver listens on (0.0.0.0 for every interface).
         connection->setParam("hostIp", settings["host"]);
-        connection->setParam("connectionTimeout", 2000);
+        if (role == "sender")
+            connection->setParam("connectionTimeout", 2000);
+        algorithm->configure(&config);
+        algorithm->compute();
+        if (algorithm->status() == Algorithm::Status::Success)
+            break;
+        algorithm.reset();
     }
-    algorithm->configure(&config);
-    algorithm->compute();
-    if (algorithm->status() != Algorithm::Status::Success)
+    if (!algorithm)
         return host.error("the " + role + " could not " +
                           (role == "sender" ? "connect to " + settings["host"] + ":" : "listen on port ") +
                           settings["port"]);

@@ -25,7 +25,9 @@ class ParameterBase;
 //   "label"  what the setting means
 // Sub-blocks describe sub-blocks of the configuration. A block with the attribute "repeated" = "true"
 // stands for a list: the configuration may hold any number of blocks named after its children (the
-// "Devices" block of a tracking stream holding one block per device type).
+// "Devices" block of a tracking stream holding one block per device type). A block with the attribute
+// "open" = "true" is read by something the object creates later (the configuration of an algorithm
+// chosen by name): its keys are taken as given, unchecked.
 //
 // All functions are thread-safe (they touch only their arguments).
 class SettingsSchema

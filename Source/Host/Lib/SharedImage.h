@@ -103,6 +103,9 @@ public:
     // Whether a representation exists (up to date or not). Thread-safe.
     bool hasMem() const { return (state_.load() & kMemExists) != 0; }
     bool hasGl() const { return (state_.load() & kGlExists) != 0; }
+    // True when a shallow clone still shares this image's main-memory or graphics-card storage, so that
+    // writing into it in place would change the clone's pixels too. Caller synchronises (the owner).
+    bool sharesStorage() const { return mem_.use_count() > 1 || gl_.use_count() > 1; }
     // Whether the representation at `location` exists and is up to date. Thread-safe.
     bool isUpToDate(Image::Location location) const;
 

@@ -52,6 +52,13 @@ void ImageStreamSpacingAttacher::configuration(Properties* properties) const
         output_->configuration(properties);
 }
 
+void ImageStreamSpacingAttacher::describeSettings(Properties* schema) const
+{
+    Algorithm::describeSettings(schema);
+    if (output_)
+        output_->describeSettings(schema);
+}
+
 OwningDataList ImageStreamSpacingAttacher::takeOutput()
 {
     if (!output_)

@@ -31,6 +31,7 @@ public:
     // algorithm; they reach the stream while this algorithm still owns it.
     void configure(const Properties* properties) override;
     void configuration(Properties* properties) const override;
+    void describeSettings(Properties* schema) const override;
 
     // The adapted stream while this algorithm owns it, else null.
     SpacingAttachedImageStream* adaptedStream() const { return output_.get(); }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "Host/Core/Log.h"
+#include "Host/Core/SettingsSchema.h"
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/Flush.h"
 #include "Host/Lib/FactoryRegistry.h"
@@ -158,6 +159,18 @@ void StreamAlgorithmExecutor::configure(const Properties* properties)
         if (current != nullptr)
             current->configure(config);
     }
+}
+
+void StreamAlgorithmExecutor::describeSettings(Properties* schema) const
+{
+    if (schema == nullptr)
+        return;
+    StreamAlgorithm::describeSettings(schema);
+    SettingsSchema::add(*schema, "algorithmName", std::string(),
+                        "identifier of the algorithm run on every frame (Host.GaussianSmoothing, ...)");
+    Properties* config = schema->addSubProperties("algorithmConfig");
+    config->setAttribute("open", "true");
+    config->setAttribute("label", "configuration of the named algorithm ('corvexis show' lists its keys)");
 }
 
 void StreamAlgorithmExecutor::configuration(Properties* properties) const

@@ -73,6 +73,9 @@ public:
     // to the algorithm, now if there is one, else when it is created). Thread-safe.
     void configure(const Properties* properties) override;
     void configuration(Properties* properties) const override;
+    // The parameters, "algorithmName" and "algorithmConfig", a block taken as given (the named
+    // algorithm reads it). Thread-safe.
+    void describeSettings(Properties* schema) const override;
 
     Parameter<bool> paramForceBlocking{"forceBlocking", false, this};
     Parameter<bool> paramProcessOnGpu{"processOnGpu", false, this};

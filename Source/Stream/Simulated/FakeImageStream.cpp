@@ -251,6 +251,17 @@ bool FakeImageStream::paintImage(std::shared_ptr<SharedImage>& image, const Fake
         memoryOnly = true;
     }
 
+    // Emitted records share these images; one that a consumer still holds (or shares through a shallow
+    // clone) is left to it, and the frame is painted into a new one. Consumers that let go of their
+    // records in time keep this from allocating.
+    if (image.use_count() > 1 || image->sharesStorage()) {
+        auto replacement = newImage(memoryOnly);
+        if (!replacement)
+            return false;
+        replacement->setSpacing(image->spacing(), image->isMetric());
+        image = std::move(replacement);
+    }
+
     if (memoryOnly) {
         // A texture would be downloaded (its stale pixels) before painting: start over in main memory.
         if (image->hasGl() || !image->hasMem()) {

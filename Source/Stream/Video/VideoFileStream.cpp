@@ -395,8 +395,9 @@ std::string VideoFileStream::describe() const
                        std::to_string(width_.load()) + "x" + std::to_string(height_.load()) + ", " +
                        rateText(rate) + " ";
     if (isRunning()) {
+        // The meter reads 0 until it has seen enough frames; that is no measurement yet.
         const double measured = rateMeter_->fps();
-        if (std::abs(measured - rate) >= 1.0)
+        if (measured > 0.0 && std::abs(measured - rate) >= 1.0)
             text += "nominal FPS , " + rateText(measured) + " actual FPS";
         else
             text += "FPS";

@@ -14,32 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include "Apps/corvexis/AppRunner.h"
+
 namespace Corvexis {
 namespace {
 
-struct Result
-{
-    int code = -1;
-    std::string output;  // stdout and stderr together
-};
-
-// Runs the binary with `arguments` (shell words) under an outer time limit of `limitS` seconds.
-Result runApp(const std::string& arguments, int limitS = 60, const std::string& prefix = "")
-{
-    const std::string command = "env -u CORVEXIS_PLUGIN_PATH timeout -k 5 " + std::to_string(limitS) + " " +
-                                prefix + CORVEXIS_APP_BINARY " " + arguments + " 2>&1";
-    Result result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return result;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using AppTest::Result;
+using AppTest::runApp;
 
 const std::string kBothPlugins =
     "--log-level 3 --plugins " CORVEXIS_STREAM_PLUGIN_DIR " --plugins " CORVEXIS_TEST_PLUGIN_DIR " ";

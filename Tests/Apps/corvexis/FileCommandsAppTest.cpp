@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Apps/corvexis/AppRunner.h"
 #include "Host/Core/MemImage.h"
 #include "Host/Core/OwningDataList.h"
 #include "Host/Lib/Files/CorvexisFile.h"
@@ -21,27 +22,8 @@
 namespace Corvexis {
 namespace {
 
-struct AppRun
-{
-    int code = -1;
-    std::string output;  // stdout and stderr together
-};
-
-AppRun runApp(const std::string& arguments)
-{
-    const std::string command = "timeout -k 5 60 " CORVEXIS_APP_BINARY " " + arguments + " 2>&1";
-    AppRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using AppTest::runApp;
+using AppRun = AppTest::Result;
 
 class FileCommandsAppTest : public ::testing::Test
 {

@@ -90,14 +90,14 @@ TEST(WorkspaceTest, AValidFileGivesStepsInOrderAndTheTimelineByTime)
     EXPECT_EQ(w->steps[1].inputs, (std::vector<std::string>{"image", "tracking"}));
     // A named step without 'outputs' names its first output after itself.
     EXPECT_EQ(w->steps[2].outputs, std::vector<std::string>{"probe"});
-    EXPECT_EQ(w->steps[2].line, 17);
+    EXPECT_EQ(w->steps[2].line, 16);  // where its block opens
 
     ASSERT_EQ(w->timeline.size(), 4u);
     using Kind = Workspace::Action::Kind;
     // Sorted by time; equal times keep the file's order.
     EXPECT_EQ(w->timeline[0].kind, Kind::Request);
     EXPECT_EQ(w->timeline[0].describe(), "pause image");
-    EXPECT_EQ(w->timeline[0].line, 28);
+    EXPECT_EQ(w->timeline[0].line, 27);
     EXPECT_EQ(w->timeline[1].kind, Kind::AlgorithmAction);
     EXPECT_EQ(w->timeline[1].describe(), "poke on probe");
     EXPECT_EQ(w->timeline[2].kind, Kind::Compute);

@@ -14,6 +14,7 @@
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/RequireOpenGL.h"
 #include "Host/Lib/SharedImage.h"
+#include "Host/Lib/SharedImageSet.h"
 #include "Stream/Framework/ImageStreamData.h"
 #include "Stream/Simulated/FakeImageCpuPainter.h"
 #include "Stream/Simulated/FakeImageFrame.h"
@@ -171,6 +172,26 @@ TEST(FakeImageStreamTest, RecordPixelsMatchThePictureOfTheirFrame)
     EXPECT_FALSE(pixelsOf(*record, 0)->hasSamePixels(*pixelsOf(*record, 1)));
     // Main memory only.
     EXPECT_FALSE(record->images().at(0)->hasGl());
+}
+
+// Consumers that keep a frame past its emission (an executor's queue keeps shallow clones) must never
+// see it repainted with a later picture.
+TEST(FakeImageStreamTest, FramesKeptByAConsumerAreNeverRepaintedInPlace)
+{
+    DrivenFakeImageStream stream(64, 48, 1, 1);
+    stream.setEmittedImageRepresentation(Representation::MemImage);
+    stream.doWork();
+    const auto kept = stream.last()->shallowCloneToSharedImageSet();
+    auto frame0 = MemImage::create(stream.descriptor());
+    ASSERT_TRUE(FakeImageCpuPainter::paint(*frame0, T::frameOf(stream.descriptor(), 0)));
+    for (int i = 0; i < 3; ++i)
+        stream.doWork();
+    ASSERT_NE(kept, nullptr);
+    ASSERT_EQ(kept->size(), 1u);
+    const MemImage* pixels = kept->get(0)->mem();
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_TRUE(pixels->hasSamePixels(*frame0));
+    EXPECT_FALSE(pixelsOf(*stream.last())->hasSamePixels(*frame0));
 }
 
 TEST(FakeImageStreamTest, VitalsStartWithOneSampleAndRestartWhenSwitchedOffAndOn)
