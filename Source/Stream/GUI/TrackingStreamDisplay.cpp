@@ -30,7 +30,14 @@ std::string TrackingStreamDisplay::detail() const
     }
     if (data == nullptr)
         return "  | no poses yet";
-    const std::string mainId = tracking_.mainInstrumentId();
+    // Streams that list devices instead of registering instruments have no main instrument: their
+    // record's first instrument stands in.
+    const auto devices = tracking_.devices();
+    const bool listsDevices = !devices.empty() && !tracking_.queryInstrument(devices.front().id.ID());
+    const auto recorded = data->instruments();
+    const std::string mainId = !listsDevices          ? tracking_.mainInstrumentId()
+                               : recorded.empty() ? std::string()
+                                                  : recorded.front().id.ID();
     const std::optional<TrackingInstrument> main = data->instrument(mainId);
     if (!main)
         return "  | main instrument '" + mainId + "' not in the newest record";
