@@ -50,7 +50,9 @@ TEST(NetLatencyAppTest, SenderAndReceiverProcessesMeasureEveryEcho)
         std::smatch match;
         ASSERT_TRUE(std::regex_search(sender.output, match, std::regex("Lost Echo Messages: ([0-9]+) of ([0-9]+)")))
             << sender.output;
-        EXPECT_EQ(match[1], "0");
+        // The echo of the message sent just before the stop may still be on its way when the sender
+        // counts; every earlier one must have come back.
+        EXPECT_LE(std::stoi(match[1]), 1);
         EXPECT_GT(std::stoi(match[2]), 5);
         EXPECT_NE(sender.output.find("Average Echo Latency: "), std::string::npos);
         EXPECT_EQ(receiver.code, 0) << receiver.output;

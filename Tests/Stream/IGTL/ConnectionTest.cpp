@@ -77,8 +77,10 @@ TEST(ConnectionTest, ServerStatesFollowOpenArrivalAndClose)
         seen.push_back(server.status());
     });
     EXPECT_TRUE(server.open());
-    ASSERT_TRUE(waitUntil([&] { return server.listeningPort() != 0; }));
-    EXPECT_EQ(server.status(), ConnectionStatus::WaitingForClient);
+    // The port is published just before the status changes: wait for both.
+    ASSERT_TRUE(waitUntil([&] {
+        return server.listeningPort() != 0 && server.status() == ConnectionStatus::WaitingForClient;
+    }));
     EXPECT_FALSE(server.openConnection());
     EXPECT_TRUE(capture->contains(Log::Level::Error, "IGTL.Connection",
                                   "Cannot run a new server. A server is already waiting for connection!"));
