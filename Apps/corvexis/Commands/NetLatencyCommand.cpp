@@ -106,6 +106,9 @@ int netLatency(HostApplication& host, const CommandLine& line)
     const double seconds = line.seconds.value_or(5.0);
     std::cout << "Measuring " << protocol << " to " << settings["host"] << ":" << settings["port"] << " for "
               << seconds << " s" << std::endl;
+    // A TCP client reports success before its connection is up; give it a moment so that the first
+    // message is not sent into nothing.
+    waitFor(0.5);
     if (!algorithm->runAction("startTest"))
         return host.error("the latency test did not start");
     waitFor(seconds);
