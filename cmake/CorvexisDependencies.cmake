@@ -23,6 +23,8 @@ add_library(Corvexis::OpenIGTLink ALIAS Corvexis_OpenIGTLink)
 # Video files and video coding: Debian's FFmpeg libraries.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
+# Cameras: Video4Linux2 through libv4l2, which also converts the cameras' pixel formats to RGB.
+pkg_check_modules(V4L2 REQUIRED IMPORTED_TARGET libv4l2)
 # Data files: zstd compresses live image frames, DCMTK writes and reads DICOM.
 pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
 find_package(DCMTK REQUIRED CONFIG)

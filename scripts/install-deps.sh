@@ -21,6 +21,7 @@ packages=(
   python3  # host application tests: the layering check and a standard-library PNG reader
   # networking: Boost.System for the transports, Node.js with 'ws' as the WebSocket peer of the interop tests
   libboost-system-dev nodejs node-ws
+  libv4l-dev  # cameras: Video4Linux2 capture and pixel-format conversion through libv4l2
 )
 
 missing=()
