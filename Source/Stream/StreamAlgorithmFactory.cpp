@@ -56,6 +56,7 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     // host's.
     registerAlgorithm<VideoStreamIoAlgorithmHelper<false>>("VideoStreamIoFile",
                                                            "IO;Streaming;Video File Stream", 1 | 2);
+    registerAlgorithm<VideoStreamIoAlgorithmHelper<true>>("VideoStreamIoDevice", "IO;Streaming;Video Camera Stream");
     registerAlgorithm<RemoveImageStreamModalityAlgorithm>("RemoveImageStreamModality",
                                                           "Streaming;Remove Image Stream Modality");
     registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");

@@ -10,6 +10,7 @@
 #include "Stream/StreamAlgorithmFactory.h"
 #include "Stream/StreamDataAnnotationFactory.h"
 #include "Stream/IGTL/DeviceKinds.h"
+#include "Stream/Video/CameraBackends.h"
 #include "Stream/Video/VideoFileStreamPlaybackWrapper.h"
 
 namespace Corvexis {
@@ -23,6 +24,7 @@ StreamPlugin::~StreamPlugin()
         SelectionWidget::unregisterPlaybackWrapper(playbackWrapper_);
     if (networkAlgorithmFactory_)
         FactoryRegistry::get().unregisterAlgorithmFactory(networkAlgorithmFactory_.get());
+    CameraBackends::unregisterAll();
 }
 
 std::string StreamPlugin::author() const
@@ -52,7 +54,7 @@ PluginBase::Status StreamPlugin::init()
         playbackWrapper_ =
             SelectionWidget::registerPlaybackWrapper(std::make_unique<VideoFileStreamPlaybackWrapper>());
     IGTL::DeviceKinds::registerAll();
-    // The camera back-ends register here once the camera streams are built.
+    CameraBackends::registerAll();
     return Status::Success;
 }
 
