@@ -28,8 +28,9 @@ void printBackend(const std::string& backend)
         std::cout << fmt::format("  \"{}\"  devicePath={}\n", device.name, device.path);
         for (std::size_t i = 0; i < device.formats.size(); ++i) {
             const auto& f = device.formats[i];
-            std::cout << fmt::format("    formatIdx={:<3} {}x{}  {}  {}", i, f.width, f.height,
-                                     rateText(f.fps), f.codec.empty() ? "?" : f.codec);
+            const std::string size = fmt::format("{}x{}", f.width, f.height);
+            std::cout << fmt::format("    formatIdx={:<3} {:<10} {:<10} {}", i, size, rateText(f.fps),
+                                     f.codec.empty() ? "?" : f.codec);
             if (f.bitsPerPixel > 0)
                 std::cout << fmt::format("  {} bpp", f.bitsPerPixel);
             std::cout << "\n";

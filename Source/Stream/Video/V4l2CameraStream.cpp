@@ -112,7 +112,8 @@ bool canCaptureAndStream(int fd, v4l2_capability& capability)
     return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
 }
 
-// The highest rate the driver offers for one pixel format and size; 0 when it reports none.
+// The rates the driver offers for one pixel format and size (a range contributes its highest); {0} when
+// it reports none.
 std::vector<double> ratesOf(int fd, std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t height)
 {
     std::vector<double> rates;
