@@ -153,6 +153,10 @@ std::vector<VideoCameraStream::VideoStreamFrameFormat> formatsOf(int fd)
             formats.push_back(format);
         }
     };
+    // Drivers that cannot list sizes still report the size they are set to.
+    v4l2_format current{};
+    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    const bool haveCurrent = plainIoctl(fd, VIDIOC_G_FMT, &current) == 0;
     v4l2_fmtdesc description{};
     description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     for (description.index = 0; plainIoctl(fd, VIDIOC_ENUM_FMT, &description) == 0; ++description.index) {
@@ -166,6 +170,9 @@ std::vector<VideoCameraStream::VideoStreamFrameFormat> formatsOf(int fd)
                 break;
             }
         }
+        if (size.index == 0 && haveCurrent && current.fmt.pix.pixelformat == description.pixelformat &&
+            current.fmt.pix.width > 0 && current.fmt.pix.height > 0)
+            add(description.pixelformat, current.fmt.pix.width, current.fmt.pix.height);
     }
     return formats;
 }
@@ -179,7 +186,8 @@ std::vector<std::string> videoNodes()
         if (name.rfind("video", 0) != 0 || name.size() == 5)
             continue;
         const std::string digits = name.substr(5);
-        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (digits.size() > 6 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         nodes.emplace_back(std::stoi(digits), entry.path().string());
     }
