@@ -38,7 +38,9 @@ class StreamFps;
 // isCurrentlyStreaming and isServerRunning are thread-safe. Frames arrive on the input stream's emitting
 // thread (under frameMutex_), packets are sent from the encoder thread, connection changes and control
 // requests arrive on the servers' network threads, the heartbeat runs on its own thread.
-// Locks: clientsMutex_ before heartbeatMutex_; frameMutex_ and inputMutex_ are never held with another.
+// Locks, in this order: clientsMutex_, frameMutex_, heartbeatMutex_ (stopStreaming holds all three to
+// flip the streaming flag); inputMutex_ comes before frameMutex_ (a configuration applied to the input
+// may make it emit). The encoder's and the servers' own locks are taken last.
 // Log category "Stream.LiveStreamingAlgorithm".
 class LiveStreamingAlgorithm : public Algorithm
 {
