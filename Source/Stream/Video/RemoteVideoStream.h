@@ -79,7 +79,8 @@ public:
 
     // Sends a request and waits up to `timeoutMs` for its reply; empty on no connection, no reply in
     // time, or the reply "NotImplemented". Heartbeats never count as replies. Requests are served one
-    // at a time.
+    // at a time; replies carry no request number, so a reply that arrives after its request gave up is
+    // taken by the next request.
     std::unique_ptr<Properties> sendMessageAndWaitForReply(const std::string& request, int timeoutMs);
     // A control message from the sender (control client thread): replies of at least 4 characters reach
     // signalControlReply while the stream is active; heartbeats ("a") are dropped.
