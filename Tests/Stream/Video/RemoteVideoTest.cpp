@@ -610,6 +610,89 @@ TEST(RemoteVideoTest, SenderTakesOneTwoDimensionalImageStream)
     EXPECT_EQ(config.paramAttribute("Preset", "max"), "2");
 }
 
+// The control channel as text on the wire, from a plain WebSocket client: malformed requests are
+// dropped with a warning, well-formed ones answered with trees, and configurations answered by nothing.
+TEST(RemoteVideoTest, ControlChannelSpeaksPropertiesTextAndSurvivesGarbage)
+{
+    Log::ScopedCapture capture(true);
+    Sender sender(false);
+    Network::WebsocketClient<std::string> control("127.0.0.1", sender.controlPort);
+    std::mutex mutex;
+    std::vector<std::string> replies;
+    control.signalMessageReceived.connect([&](std::shared_ptr<const std::string> text) {
+        std::lock_guard lock(mutex);
+        replies.push_back(*text);
+    });
+    ASSERT_TRUE(control.connect(5000));
+    const auto replyCount = [&] {
+        std::lock_guard lock(mutex);
+        return replies.size();
+    };
+
+    control.sendMessage("ExposureSettings { value = ");
+    control.sendMessage("pattern = 3");
+    EXPECT_TRUE(waitUntil([&] {
+        int malformed = 0;
+        for (const auto& record : capture->records())
+            malformed += record.text.rfind("Ignoring malformed control message: line ", 0) == 0 ? 1 : 0;
+        return malformed == 2;
+    }));
+    control.sendMessage("anyName {\n    pattern = 3\n}\n");  // a configuration for the input: no reply
+    EXPECT_TRUE(waitUntil([&] { return sender.camera.pattern.value() == 3; }));
+    control.sendMessage("ExposureSettings {\n}\n");
+    control.sendMessage("setGain {\n    value = 4\n}\n");
+    control.sendMessage("setFramerate {\n    value = 1000\n}\n");
+    // Any other name is a configuration for the input, not a request: no reply.
+    control.sendMessage("FocusSettings {\n}\n");
+    control.sendMessage("roiSettings {\n}\n");
+    ASSERT_TRUE(waitUntil([&] { return replyCount() >= 4; }));
+    std::vector<std::string> copy;
+    {
+        std::lock_guard lock(mutex);
+        copy = replies;
+    }
+    ASSERT_EQ(copy.size(), 4u);  // not streaming: no heartbeats
+    const auto exposure = PropertiesIO::loadFromString(copy[0]);
+    ASSERT_NE(exposure, nullptr) << copy[0];
+    EXPECT_EQ(exposure->name(), "ExposureSettings");
+    EXPECT_DOUBLE_EQ(exposure->param<double>("value", 0), 10.0);
+    EXPECT_DOUBLE_EQ(exposure->param<double>("minimum", 0), 1.0);
+    EXPECT_DOUBLE_EQ(exposure->param<double>("maximum", 0), 100.0);
+    EXPECT_EQ(PropertiesIO::loadFromString(copy[1])->name(), "setGainSuccess");
+    EXPECT_EQ(PropertiesIO::loadFromString(copy[2])->name(), "setFramerateFailed");
+    const auto roi = PropertiesIO::loadFromString(copy[3]);
+    ASSERT_NE(roi, nullptr) << copy[3];
+    EXPECT_EQ(roi->param<int>("w", 0), 160);
+    EXPECT_EQ(roi->param<int>("Maximum/h", 0), 120);
+    EXPECT_EQ(roi->param<int>("Increment/w", 0), 8);
+    EXPECT_EQ(sender.camera.level(), 40);  // exposure 10 x gain 4
+    control.disconnect();
+
+    // An input that is no camera cannot serve camera requests: "NotImplemented".
+    RemoteVideoStream notACamera;
+    LiveStreamingAlgorithm plain(notACamera);
+    const int videoPort = freePort();
+    int controlPort = freePort();
+    while (controlPort == videoPort)
+        controlPort = freePort();
+    ASSERT_TRUE(plain.setVideoTransferPort(videoPort));
+    ASSERT_TRUE(plain.setControlTransferPort(controlPort));
+    plain.compute();
+    Network::WebsocketClient<std::string> plainControl("127.0.0.1", controlPort);
+    std::atomic<int> notImplemented{0};
+    plainControl.signalMessageReceived.connect([&](std::shared_ptr<const std::string> text) {
+        const auto reply = PropertiesIO::loadFromString(*text);
+        if (reply && reply->name() == "NotImplemented")
+            ++notImplemented;
+    });
+    ASSERT_TRUE(plainControl.connect(5000));
+    plainControl.sendMessage("GainSettings {\n}\n");
+    plainControl.sendMessage("setRoiSettings {\n    x = 0\n}\n");
+    plainControl.sendMessage("tryApplySettings {\n}\n");
+    EXPECT_TRUE(waitUntil([&] { return notImplemented.load() == 3; }));
+    plainControl.disconnect();
+}
+
 TEST(RemoteVideoTest, RegisteredReceiverOpensWithoutTouchingTheNetworkAndStartConnects)
 {
     StreamAlgorithmFactory factory;
