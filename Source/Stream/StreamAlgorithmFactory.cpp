@@ -11,6 +11,8 @@
 #include "Stream/Framework/StreamForwarder.h"
 #include "Stream/IGTL/ConnectionIoAlgorithm.h"
 #include "Stream/IGTL/CreateDataIoAlgorithm.h"
+#include "Stream/Video/LiveStreamingAlgorithm.h"
+#include "Stream/Video/RemoteVideoStream.h"
 #include "Stream/Video/StreamToVideoAlgorithm.h"
 #include "Stream/Video/VideoStreamExtractionAlgorithm.h"
 #include "Stream/Video/VideoStreamIoAlgorithm.h"
@@ -49,6 +51,9 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
                                                                  "Streaming; Fake PolyData Stream");
     registerAlgorithm<IGTL::CreateDataIoAlgorithm>("IgtlCreateDataIo", "IGTLink Data IO");
     registerAlgorithm<IGTL::ConnectionIoAlgorithm>("IgtlConnectionIo", "IO;Streaming;IGTLink Connection");
+    registerAlgorithm<LiveStreamingAlgorithm>("LiveStreamingAlgorithm", "Streaming;Live Streaming Algorithm");
+    registerAlgorithm<CreateStreamIoAlgorithm<RemoteVideoStream, true, false>>("CreateRemoteVideoStream",
+                                                                              "IO;Streaming;Remote Video Stream");
     registerAlgorithm<StreamToVideoAlgorithm>("StreamToVideo", "Streaming;Record Stream to Video");
     registerAlgorithm<VideoStreamExtractionAlgorithm>("VideoStreamExtraction",
                                                       "Streaming;Extract selection to image set");
