@@ -18,6 +18,7 @@
 #include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/StreamAlgorithmExecutor.h"
+#include "Stream/Playback/PlaybackAlgorithm.h"
 #include "Stream/GUI/ImageStreamDisplayHandler.h"
 #include "Stream/GUI/PolyDataDisplayHandler.h"
 #include "Stream/GUI/TrackingStreamDisplayHandler.h"
@@ -59,6 +60,7 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     registerAlgorithm<RemoveImageStreamModalityAlgorithm>("RemoveImageStreamModality",
                                                           "Streaming;Remove Image Stream Modality");
     registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
+    registerAlgorithm<PlaybackAlgorithm>("Playback", "Streaming;Playback");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory()
