@@ -223,7 +223,9 @@ void PlaybackTrackingStream::playbackFinished()
 
 void PlaybackTrackingStream::onParentData(const std::shared_ptr<const StreamData>& data)
 {
-    if (!data || data->stream() != parent_ || isStateOneOf({State::Closed, State::Closing}))
+    // Every parent record is answered, whatever this stream's own state: a group opens, starts and
+    // closes its members one after the other, and a record must not be lost in between.
+    if (!data || data->stream() != parent_)
         return;
     int index = 0;
     if (auto* playback = dynamic_cast<PlaybackImageStream*>(parent_)) {

@@ -29,8 +29,7 @@ class TrackingSequence;
 // - synchronised to a parent image stream: for every record the parent emits, exactly one tracking
 //   record with the image's device and arrival times and each sequence's pose interpolated at the
 //   image's device time (or, with ignoreTimestampsInSyncMode, the sample at the parent's frame index).
-//   Its own start and stop then only gate nothing: records follow the parent while this stream is not
-//   Closed.
+//   Its own requests do not gate the records: they follow the parent's, one for one.
 //
 // Calibration and relativity can be ignored: the stream then plays clones with identity calibration or
 // relative tracking off, leaving the given sequences untouched.
