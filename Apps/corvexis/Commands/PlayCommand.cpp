@@ -164,7 +164,7 @@ int playRecording(const std::string& path, const CommandLine& line)
     // Played once, the run ends shortly after the longest play-out; looped, it runs until stopped.
     std::optional<double> seconds = line.seconds;
     if (!seconds && !line.loop)
-        seconds = playable.longestSeconds + 0.5;  // from the start of watching, just before the streams start
+        seconds = playable.longestSeconds + 1.0;  // from the start of watching, just before the streams start
     WorkspaceRunner runner(*workspace);
     return runner.run(seconds, line.snapshotDirectory);
 }

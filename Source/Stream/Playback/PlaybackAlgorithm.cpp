@@ -1,5 +1,7 @@
 #include "Stream/Playback/PlaybackAlgorithm.h"
 
+#include <string>
+
 #include "Host/Core/DataList.h"
 #include "Host/Core/Log.h"
 #include "Host/Core/TrackingSequence.h"
@@ -82,8 +84,12 @@ void PlaybackAlgorithm::compute()
         image = std::make_unique<PlaybackImageStream>(*images_);
     }
     if (!sequences_.empty()) {
+        // Named after what it plays, so that several played at once can be told apart.
+        std::string name = images_ != nullptr ? images_->name() + " tracking" : sequences_.front()->name();
+        if (name.empty() || name == " tracking")
+            name = PlaybackTrackingStream::kDefaultName;
         tracking = std::make_unique<PlaybackTrackingStream>(
-            sequences_, image && synchronizedMode.value() ? image.get() : nullptr);
+            sequences_, image && synchronizedMode.value() ? image.get() : nullptr, name);
         tracking->setIgnoreCalibration(ignoreCalibration.value());
     }
     PlaybackImageStream* imageView = image.get();

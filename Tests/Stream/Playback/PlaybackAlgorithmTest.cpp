@@ -63,6 +63,7 @@ TEST(PlaybackAlgorithmTest, ATrackedSetPlaysAsAGroupWithSynchronisedTracking)
     ASSERT_NE(algorithm->imageStream(), nullptr);
     ASSERT_NE(algorithm->trackingStream(), nullptr);
     EXPECT_EQ(algorithm->trackingStream()->parentStream(), algorithm->imageStream());
+    EXPECT_EQ(algorithm->trackingStream()->name(), "tracked tracking");
     EXPECT_EQ(algorithm->imageStream()->currentState(), State::Running);
     EXPECT_EQ(algorithm->trackingStream()->currentState(), State::Running);
     EXPECT_TRUE(algorithm->timestampValidAndEquidistant());
@@ -150,6 +151,7 @@ TEST(PlaybackAlgorithmTest, SequencesAlonePlayOnTheirOwnTimerAndNothingIsRefused
     EXPECT_EQ(algorithm->imageStream(), nullptr);
     ASSERT_NE(algorithm->trackingStream(), nullptr);
     EXPECT_EQ(algorithm->stream(), algorithm->trackingStream());
+    EXPECT_EQ(algorithm->trackingStream()->name(), "probe") << "named after its sequence";
     Watcher watcher(*algorithm->trackingStream());
     ASSERT_TRUE(algorithm->stream()->start());
     ASSERT_TRUE(watcher.waitForEnded());
