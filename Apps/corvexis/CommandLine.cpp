@@ -50,6 +50,10 @@ std::string CommandLine::usage()
                 head += " [--snapshot DIR]";
             else if (option == "--to")
                 head += " --to OUT";
+            else if (option == "--loop")
+                head += " [--loop]";
+            else if (option == "--fps")
+                head += " [--fps N | --speed S]";
         }
         if (head.size() <= 26)
             text += fmt::format("  {:<26}{}\n", head, c->summary);
@@ -117,6 +121,19 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                     return fail(error, "--seconds takes a non-negative number, not '" + value + "'");
                 line.seconds = seconds;
             }
+        } else if (a == "--loop") {
+            optionsGiven.push_back(a);
+            line.loop = true;
+        } else if (a == "--fps" || a == "--speed") {
+            if (!valueOf(i, a, value))
+                return std::nullopt;
+            optionsGiven.push_back(a);
+            double rate = -1;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
+            if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(rate) ||
+                rate < 0.001)
+                return fail(error, a + " takes a number of at least 0.001, not '" + value + "'");
+            (a == "--fps" ? line.fps : line.speed) = rate;
         } else if (a.size() > 1 && a[0] == '-') {
             return fail(error, "unknown option '" + a + "'");
         } else {

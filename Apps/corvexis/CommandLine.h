@@ -30,6 +30,9 @@ public:
     std::vector<std::string> actions;
     std::string snapshotDirectory;
     std::string outputPath;  // --to
+    bool loop = false;            // --loop
+    std::optional<double> fps;    // --fps
+    std::optional<double> speed;  // --speed
 };
 
 }  // namespace Corvexis

@@ -13,6 +13,7 @@
 #include "Apps/corvexis/HostApplication.h"
 #include "Apps/corvexis/SettingsApplier.h"
 #include "Apps/corvexis/TerminationSignals.h"
+#include "Host/Core/CompoundData.h"
 #include "Host/Core/Data.h"
 #include "Host/Core/OwningDataList.h"
 #include "Host/Lib/Algorithm.h"
@@ -198,12 +199,33 @@ bool WorkspaceRunner::takeOutputs(RunningStep& running)
         auto [display, handler] = DataDisplayHandlerFactory::get().createDisplay(*output.data);
         output.display = std::move(display);
         const bool named = i < step.outputs.size();
-        std::cout << fmt::format("  {}{} ({}){}\n", named ? output.name + " = " : "", output.data->name(),
-                                 describe(*output.data),
-                                 output.display ? "" : ", not shown: no display handler knows it");
+        // A group of streams without a display of its own is shown through its parts.
+        std::vector<Output> parts;
+        if (auto* compound = dynamic_cast<CompoundData*>(output.data.get()); compound && !output.display) {
+            const DataList contained = compound->containedData();
+            for (size_t k = 0; k < contained.size(); ++k) {
+                Output part;
+                part.name = output.name + "." + std::to_string(k + 1);
+                part.part = contained[k];
+                part.display = DataDisplayHandlerFactory::get().createDisplay(*contained[k]).first;
+                if (part.display)
+                    parts.push_back(std::move(part));
+            }
+        }
+        std::cout << fmt::format(
+            "  {}{} ({}){}\n", named ? output.name + " = " : "", output.data->name(), describe(*output.data),
+            output.display || !parts.empty() ? "" : ", not shown: no display handler knows it");
         if (output.display && watching_)
             output.display->startWatching();
         running.outputs.push_back(std::move(output));
+        // Parts come after their group, so they are closed and destroyed before it.
+        for (Output& part : parts) {
+            std::cout << fmt::format("    {} = {} ({})\n", part.name, part.part->name(),
+                                     describe(*part.part));
+            if (watching_)
+                part.display->startWatching();
+            running.outputs.push_back(std::move(part));
+        }
     }
     return count >= step.outputs.size();
 }
@@ -227,7 +249,11 @@ WorkspaceRunner::RunningStep* WorkspaceRunner::findStep(const std::string& name)
 
 bool WorkspaceRunner::request(Output& output, const std::string& name)
 {
-    return output.display && output.display->request(name);
+    if (output.display)
+        return output.display->request(name);
+    // A group shown through its parts: a request on its first part acts on the whole group.
+    Output* first = findOutput(output.name + ".1");
+    return first != nullptr && first->part != nullptr && first->display && first->display->request(name);
 }
 
 bool WorkspaceRunner::runAction(const Workspace::Action& action)
@@ -238,7 +264,7 @@ bool WorkspaceRunner::runAction(const Workspace::Action& action)
         case Workspace::Action::Kind::Request: {
             Output* output = findOutput(action.output);
             ok = output != nullptr && request(*output, action.name);
-            if (output != nullptr && !output->display)
+            if (output != nullptr && !output->display && !ok)
                 note = " (it offers no requests)";
             break;
         }

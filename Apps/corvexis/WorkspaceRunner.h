@@ -36,7 +36,8 @@ private:
     struct Output
     {
         std::string name;
-        std::unique_ptr<Data> data;
+        std::unique_ptr<Data> data;  // owned; null for a part of a group
+        Data* part = nullptr;        // a part of an earlier output, borrowed
         std::unique_ptr<DataDisplay> display;
     };
     struct RunningStep

@@ -20,6 +20,7 @@
 #include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/StreamAlgorithmExecutor.h"
+#include "Stream/Playback/PlaybackAlgorithm.h"
 #include "Stream/GUI/ImageStreamDisplayHandler.h"
 #include "Stream/GUI/PolyDataDisplayHandler.h"
 #include "Stream/GUI/TrackingStreamDisplayHandler.h"
@@ -65,6 +66,7 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     registerAlgorithm<RemoveImageStreamModalityAlgorithm>("RemoveImageStreamModality",
                                                           "Streaming;Remove Image Stream Modality");
     registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
+    registerAlgorithm<PlaybackAlgorithm>("Playback", "Streaming;Playback");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory()

@@ -1,11 +1,15 @@
-// corvexis play FILE [--seconds N] [--snapshot DIR]: a video file played as an image stream, with status
-// lines, a summary and, when asked, a snapshot of the newest frame.
+// corvexis play FILE [--loop] [--fps N | --speed S] [--seconds N] [--snapshot DIR]: a video file played as
+// an image stream, or a recording (.cvx data file, .bin live image file) whose every image set and
+// tracking sequence is played as a live stream with its recorded timing; with status lines, summaries
+// and, when asked, snapshots of what was played last.
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Apps/corvexis/CommandLine.h"
 #include "Apps/corvexis/CommandRegistry.h"
@@ -13,6 +17,9 @@
 #include "Apps/corvexis/Workspace.h"
 #include "Apps/corvexis/WorkspaceRunner.h"
 #include "Host/Core/PropertiesIO.h"
+#include "Host/Core/TrackingSequence.h"
+#include "Host/Lib/Files/FileCommands.h"
+#include "Host/Lib/SharedImageSet.h"
 
 namespace Corvexis {
 namespace {
@@ -29,16 +36,8 @@ bool isVideoFile(const std::string& path)
     return false;
 }
 
-int play(HostApplication&, const CommandLine& line)
+int playVideo(const std::string& path, const CommandLine& line)
 {
-    const std::string& path = line.arguments.front();
-    if (!std::filesystem::is_regular_file(path))
-        return HostApplication::error("cannot play '" + path + "': no such file");
-    if (!isVideoFile(path))
-        return HostApplication::error("cannot play '" + path +
-                                      "': only video files (avi, mkv, mov, mp4, wmv, ogv, gif) play so far; "
-                                      "'corvexis info' shows what a recording holds");
-
     auto tree = std::make_unique<Properties>("Workspace");
     Properties* step = tree->addSubProperties("Step");
     step->setParamText("algorithm", "Stream.VideoStreamIoFile");
@@ -47,8 +46,8 @@ int play(HostApplication&, const CommandLine& line)
     settings->setParam("filename", std::filesystem::absolute(path).string());
 
     std::string why;
-    auto workspace =
-        Workspace::parse(std::move(tree), PropertiesIO::SourceLines{}, "", &HostApplication::resolveAlgorithmId, &why);
+    auto workspace = Workspace::parse(std::move(tree), PropertiesIO::SourceLines{}, "",
+                                      &HostApplication::resolveAlgorithmId, &why);
     if (!workspace)
         return HostApplication::error(why);
     workspace->nameFileWithoutLine = false;
@@ -57,14 +56,145 @@ int play(HostApplication&, const CommandLine& line)
     return runner.run(line.seconds, line.snapshotDirectory);
 }
 
-const CommandRegistration kPlay({.name = "play",
-                                 .arguments = "FILE",
-                                 .summary = "play a video file as an image stream and watch it",
-                                 .argumentsHint = "one file",
-                                 .minArguments = 1,
-                                 .maxArguments = 1,
-                                 .options = {"--seconds", "--snapshot"},
-                                 .run = play});
+// How long one play-out of an item lasts at the chosen rate or speed, in seconds.
+double playOutSeconds(const std::vector<double>& timesSec, const CommandLine& line)
+{
+    const auto frames = static_cast<double>(timesSec.size());
+    if (line.fps)
+        return frames / *line.fps;
+    double span = 0.0;
+    if (timesSec.size() > 1)
+        span = (timesSec.back() - timesSec.front()) * frames / (frames - 1.0);
+    else
+        span = frames / 30.0;
+    return span / line.speed.value_or(1.0);
+}
+
+// What a recording offers for play-out: the item indices of its image sets and tracking sequences, and
+// the longest play-out among them.
+struct Playable
+{
+    std::vector<size_t> items;
+    double longestSeconds = 0.0;
+};
+
+Playable findPlayable(const OwningDataList& items, const CommandLine& line)
+{
+    Playable playable;
+    for (size_t k = 0; k < items.size(); ++k) {
+        std::vector<double> times;
+        if (auto* set = dynamic_cast<const SharedImageSet*>(items[k]); set != nullptr && !set->empty()) {
+            for (int i = 0; i < set->size(); ++i)
+                times.push_back(set->timestamp(i).value_or(i * 1000.0 / 30.0) / 1000.0);
+        } else if (auto* sequence = dynamic_cast<const TrackingSequence*>(items[k]);
+                   sequence != nullptr && !sequence->empty()) {
+            for (int i = 0; i < sequence->size(); ++i)
+                times.push_back(sequence->hasTimestamps() ? sequence->timestamp(i) : i / 30.0);
+        } else {
+            continue;
+        }
+        playable.items.push_back(k);
+        playable.longestSeconds = std::max(playable.longestSeconds, playOutSeconds(times, line));
+    }
+    return playable;
+}
+
+int playRecording(const std::string& path, const CommandLine& line)
+{
+    std::string why;
+    std::optional<OwningDataList> items = Files::loadDataFile(path, &why);
+    if (!items)
+        return HostApplication::error("cannot play '" + path + "': " + why);
+    const Playable playable = findPlayable(*items, line);
+    const size_t itemCount = items->size();
+    items.reset();  // the workspace loads the file again, as its first step
+    if (playable.items.empty())
+        return HostApplication::error("cannot play '" + path +
+                                      "': it holds no image set or tracking sequence to play");
+
+    // Step "file" loads the recording; one playback step per image set (a tracked set with its
+    // tracking, synchronised) and per tracking sequence.
+    auto tree = std::make_unique<Properties>("Workspace");
+    Properties* load = tree->addSubProperties("Step");
+    load->setParamText("algorithm", "Host.LoadFile");
+    load->setParamText("name", "file");
+    std::string outputs;
+    for (size_t k = 0; k < itemCount; ++k)
+        outputs += (k == 0 ? "" : " ") + std::string("item") + std::to_string(k + 1);
+    load->setParamText("outputs", outputs);
+    for (size_t k : playable.items) {
+        Properties* step = tree->addSubProperties("Step");
+        step->setParamText("algorithm", "Stream.Playback");
+        step->setParamText("name", "play" + std::to_string(k + 1));
+        step->setParamText("inputs", "item" + std::to_string(k + 1));
+    }
+    // The streams are created with a delayed start and started once they are watched, so that the
+    // status and summaries count the first frame too.
+    Properties* timeline = tree->addSubProperties("Timeline");
+    for (size_t k : playable.items) {
+        Properties* action = timeline->addSubProperties("Action");
+        action->setParamText("at", "0.001");
+        action->setParamText("request", "start");
+        action->setParamText("output", "play" + std::to_string(k + 1));
+    }
+
+    std::vector<std::unique_ptr<Properties>> settings;
+    auto loadSettings = std::make_unique<Properties>("Settings");
+    loadSettings->setParam("filename", std::filesystem::absolute(path).string());
+    settings.push_back(std::move(loadSettings));
+    for (size_t n = 0; n < playable.items.size(); ++n) {
+        auto playSettings = std::make_unique<Properties>("Settings");
+        playSettings->setParam("Loop", line.loop);
+        playSettings->setParam("Delay Start", true);
+        if (line.fps)
+            playSettings->setParam("Fps", *line.fps);
+        if (line.speed)
+            playSettings->setParam("Speed Factor", *line.speed);
+        settings.push_back(std::move(playSettings));
+    }
+
+    auto workspace = Workspace::parse(std::move(tree), PropertiesIO::SourceLines{}, "",
+                                      &HostApplication::resolveAlgorithmId, &why);
+    if (!workspace)
+        return HostApplication::error(why);
+    workspace->nameFileWithoutLine = false;
+    for (size_t i = 0; i < workspace->steps.size() && i < settings.size(); ++i)
+        workspace->steps[i].configuration = settings[i].get();
+
+    // Played once, the run ends shortly after the longest play-out; looped, it runs until stopped.
+    std::optional<double> seconds = line.seconds;
+    if (!seconds && !line.loop)
+        seconds = playable.longestSeconds + 1.0;  // from the start of watching, just before the streams start
+    WorkspaceRunner runner(*workspace);
+    return runner.run(seconds, line.snapshotDirectory);
+}
+
+int play(HostApplication&, const CommandLine& line)
+{
+    const std::string& path = line.arguments.front();
+    if (!std::filesystem::is_regular_file(path))
+        return HostApplication::error("cannot play '" + path + "': no such file");
+    if (line.fps && line.speed)
+        return HostApplication::error("--fps and --speed exclude each other: give one");
+    if (isVideoFile(path)) {
+        if (line.loop || line.fps || line.speed)
+            return HostApplication::error(
+                "cannot play '" + path +
+                "' with --loop, --fps or --speed: they apply to recordings (.cvx, .bin)");
+        return playVideo(path, line);
+    }
+    return playRecording(path, line);
+}
+
+const CommandRegistration kPlay(
+    {.name = "play",
+     .arguments = "FILE",
+     .summary = "play a recording (.cvx, .bin) or a video file as live streams and watch them",
+     .argumentsHint = "one file",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .options = {"--loop", "--fps", "--speed", "--seconds", "--snapshot"},
+     .run = play});
 
 }  // namespace
 }  // namespace Corvexis

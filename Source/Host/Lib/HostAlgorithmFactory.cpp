@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "Host/Lib/FactoryRegistry.h"
+#include "Host/Lib/Files/LoadFileAlgorithm.h"
 #include "Host/Lib/ImageProcessing/CropAlgorithm.h"
 #include "Host/Lib/ImageProcessing/DownsampleAlgorithm.h"
 #include "Host/Lib/ImageProcessing/FlipRotateAlgorithm.h"
@@ -32,6 +33,7 @@ HostAlgorithmFactory::HostAlgorithmFactory() : AlgorithmFactory("Host")
     registerAlgorithm<FlipRotateAlgorithm>("FlipRotate", "Image Processing;Flip and Rotate");
     registerAlgorithm<CropAlgorithm>("Crop", "Image Processing;Crop");
     registerAlgorithm<DownsampleAlgorithm>("Downsample", "Image Processing;Downsample");
+    registerAlgorithm<LoadFileAlgorithm>("LoadFile", "IO;Load Data File");
 }
 
 HostAlgorithmFactory::~HostAlgorithmFactory() = default;

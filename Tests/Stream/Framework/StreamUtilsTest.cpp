@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "Host/Core/Log.h"
-#include "Stream/Framework/WakeLatencyEstimator.h"
+#include "Host/Core/WakeLatencyEstimator.h"
 
 using namespace Corvexis;
 using namespace std::chrono_literals;

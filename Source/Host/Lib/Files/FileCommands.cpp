@@ -183,6 +183,11 @@ std::optional<OwningDataList> loadAny(const std::string& path, std::string* erro
 
 }  // namespace
 
+std::optional<OwningDataList> loadDataFile(const std::string& path, std::string* error)
+{
+    return loadAny(path, error);
+}
+
 bool describeFile(const std::string& path, std::ostream& out, std::string* error)
 {
     const Format format = detect(path, error);

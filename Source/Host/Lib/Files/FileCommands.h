@@ -1,7 +1,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
+
+#include "Host/Core/OwningDataList.h"
 
 // What the host application's file commands do, as library functions (the commands only parse their
 // arguments and print the error):
@@ -21,5 +24,9 @@ bool describeFile(const std::string& path, std::ostream& out, std::string* error
 // sequence) as a MetaImage sequence to `outputPath`, and one summary line to `out`. False with *error.
 bool exportMetaImage(const std::string& inputPath, const std::string& outputPath, std::ostream& out,
                      std::string* error = nullptr);
+
+// Loads every item of a data file, or the one image set of a live image file or a DICOM file. Empty
+// with *error naming the reason when the file cannot be read at all.
+std::optional<OwningDataList> loadDataFile(const std::string& path, std::string* error = nullptr);
 
 }  // namespace Corvexis::Files

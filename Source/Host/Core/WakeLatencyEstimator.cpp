@@ -1,4 +1,4 @@
-#include "Stream/Framework/WakeLatencyEstimator.h"
+#include "Host/Core/WakeLatencyEstimator.h"
 
 #include <algorithm>
 
