@@ -18,6 +18,8 @@
 #include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/StreamAlgorithmExecutor.h"
+#include "Stream/Recording/MultipleStreamRecorderAlgorithm.h"
+#include "Stream/Recording/StreamRecorderAlgorithm.h"
 #include "Stream/GUI/ImageStreamDisplayHandler.h"
 #include "Stream/GUI/PolyDataDisplayHandler.h"
 #include "Stream/GUI/TrackingStreamDisplayHandler.h"
@@ -59,6 +61,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
     registerAlgorithm<RemoveImageStreamModalityAlgorithm>("RemoveImageStreamModality",
                                                           "Streaming;Remove Image Stream Modality");
     registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
+    registerAlgorithm<StreamRecorderAlgorithm>("StreamRecorder", "Record Stream");
+    registerAlgorithm<MultipleStreamRecorderAlgorithm>("MultipleStreamRecorder", "Streaming;Record Multiple Streams");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory()
