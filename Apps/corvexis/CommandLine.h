@@ -30,6 +30,10 @@ public:
     std::vector<std::string> actions;
     std::string snapshotDirectory;
     std::string outputPath;  // --to
+    std::string outDirectory;  // --out
+    bool live = false;         // --live
+    bool compress = false;     // --compress
+    bool dicom = false;        // --dicom
 };
 
 }  // namespace Corvexis

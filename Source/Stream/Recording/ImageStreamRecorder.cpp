@@ -20,6 +20,8 @@ namespace {
 constexpr const char* kCategory = "Stream.ImageStreamRecorder";
 // Room reserved in each new container, so that the first seconds of a recording do not reallocate.
 constexpr std::size_t kReservedFrames = 100;
+// Frames whose pixels were given up and are kept for reuse by the next copies.
+constexpr std::size_t kSpareFrames = 4;
 
 int exportThreads()
 {
@@ -123,6 +125,7 @@ void ImageStreamRecorder::dropContainers()
     }
     exporters_.clear();
     containers_.clear();
+    spareFrames_.clear();
     descriptors_.clear();
     exportPaths_.clear();
 }
@@ -218,12 +221,13 @@ std::uint64_t ImageStreamRecorder::processStreamData(const StreamData& data)
         for (std::size_t slot = 0; slot < images.size() && slot < containers_.size(); ++slot) {
             SharedImageSet& set = *containers_[slot];
             std::shared_ptr<SharedImage> frame;
-            if (cap < 0) {
+            if (cap < 0 || (cap == 0 && !set.empty())) {
                 // Shared with the record: the stream never changes an emitted frame's pixels, so the
-                // container may keep the very same image.
+                // container may keep the very same image. (With a cap of 0 only frame 0 stays in the
+                // container; every later frame leaves it at once, so it is not copied either.)
                 frame = std::const_pointer_cast<SharedImage>(images[slot]);
             } else {
-                frame = std::make_shared<SharedImage>(*images[slot], SharedImage::CloneOptions::DeepMemory);
+                frame = copyFrame(*images[slot]);
             }
             set.add(frame, timestampMs);
             bytes += images[slot]->descriptor().byteSize();
@@ -254,7 +258,9 @@ std::uint64_t ImageStreamRecorder::processStreamData(const StreamData& data)
                 auto placeholder =
                     std::make_shared<SharedImage>(*set.get(0), SharedImage::CloneOptions::Shallow);
                 placeholder->makeExclusive(Image::Location::Memory);
+                std::shared_ptr<SharedImage> released = set.get(index);
                 set.replace(index, std::move(placeholder));
+                recycle(std::move(released));
             }
             recordFrameDataComponents(set.elementwiseComponents(), data, set.size());
         }
@@ -269,7 +275,7 @@ void ImageStreamRecorder::finalize()
     std::lock_guard lock(containersMutex_);
     accepting_ = false;
     for (auto& set : containers_)
-        set->components() = imageStream_.components();
+        set->components() = streamComponents();
     for (std::size_t i = 0; i < exporters_.size(); ++i) {
         BackgroundImageExporter& exporter = *exporters_[i];
         if (!exporter.isInitialized())
@@ -282,13 +288,36 @@ void ImageStreamRecorder::finalize()
     firstRecord_ = true;
 }
 
+std::shared_ptr<SharedImage> ImageStreamRecorder::copyFrame(const SharedImage& image)
+{
+    // A frame whose pixels were given up is reused when it has the same layout: writing into memory
+    // that is already mapped costs a plain copy, a fresh allocation costs the page faults on top.
+    for (auto it = spareFrames_.begin(); it != spareFrames_.end(); ++it) {
+        if ((*it)->descriptor() == image.descriptor()) {
+            std::shared_ptr<SharedImage> frame = std::move(*it);
+            spareFrames_.erase(it);
+            *frame = image;
+            return frame;
+        }
+    }
+    return std::make_shared<SharedImage>(image, SharedImage::CloneOptions::DeepMemory);
+}
+
+void ImageStreamRecorder::recycle(std::shared_ptr<SharedImage> frame)
+{
+    // Only a frame nobody else holds (the exporter may still be writing it) and whose pixels no clone
+    // shares may be written again.
+    if (frame && frame.use_count() == 1 && !frame->sharesStorage() && frame->hasMem() && !frame->hasGl() &&
+        spareFrames_.size() < kSpareFrames)
+        spareFrames_.push_back(std::move(frame));
+}
+
 OwningDataList ImageStreamRecorder::takeOutput()
 {
     std::lock_guard lock(containersMutex_);
     if (pendingSync_) {
-        if (GL::ContextManager::hasCurrent())
-            pendingSync_->waitCpu();
-        else
+        // Waiting borrows a context when this thread has none.
+        if (!pendingSync_->waitCpu())
             Log::log(
                 Log::Level::Warning, kCategory,
                 "ImageStreamData contains GL images, but the emitting thread does not have a GL context. "

@@ -77,6 +77,10 @@ private:
     // Makes containers (and exporters) for the slots from `first` to images.size(). Needs containersMutex_.
     void createOutputObjects(const std::vector<std::shared_ptr<const SharedImage>>& images,
                              std::size_t first);
+    // The recorder's own copy of a frame, in a spare frame when one fits. Needs containersMutex_.
+    std::shared_ptr<SharedImage> copyFrame(const SharedImage& image);
+    // Keeps a frame that left its container for reuse, when nothing else uses it. Needs containersMutex_.
+    void recycle(std::shared_ptr<SharedImage> frame);
     // Finishes open exports (on the task manager) and drops containers. Needs containersMutex_.
     void dropContainers();
 
@@ -96,6 +100,7 @@ private:
     bool firstRecord_ = true;
     bool accepting_ = false;  // between init() and finalize()
     std::shared_ptr<GL::SyncObject> pendingSync_;
+    std::vector<std::shared_ptr<SharedImage>> spareFrames_;
     std::uint64_t exportedBefore_ = 0;  // frames of exports finished in this recording
     bool exportFailedBefore_ = false;
 };

@@ -251,6 +251,14 @@ double StreamRecorder::extractTimestamp(const StreamData* data) const
     return static_cast<double>(ms) / 1000.0;
 }
 
+DataComponentList StreamRecorder::streamComponents() const
+{
+    DataComponentList components = stream_.components();
+    while (const DataComponentBase* watch = components.getById("DataDeletionWatch"))
+        components.remove(watch);
+    return components;
+}
+
 void StreamRecorder::resetRecordingStatistics()
 {
     std::lock_guard lock(mutex_);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "Host/Core/DataComponentList.h"
 #include "Host/Core/OwningDataList.h"
 #include "Host/Core/Signal.h"
 #include "Host/Core/SignalConnection.h"
@@ -106,6 +107,10 @@ protected:
                                    int count) const;
     // Seconds: the device or arrival time of the record (milliseconds / 1000); 0 for null. Thread-safe.
     double extractTimestamp(const StreamData* data) const;
+    // A copy of the stream's data components for the recorded containers, without the host's own
+    // bookkeeping entries (deletion watches), which mean nothing on a recording. Thread-safe as far as the
+    // stream's components are (they change only while it is configured).
+    DataComponentList streamComponents() const;
     // Clears samples, bytes and the limit flags. Thread-safe.
     void resetRecordingStatistics();
     // The fraction of physical memory in use, 0 when unknown. Virtual so that tests can simulate a full

@@ -237,7 +237,7 @@ void TrackingStreamRecorder::finalize()
     std::lock_guard lock(sequencesMutex_);
     // The stream's components include its instrument calibration, which the sequences carry along.
     for (auto& entry : sequences_)
-        entry.second->components() = trackingStream_.components();
+        entry.second->components() = streamComponents();
 }
 
 OwningDataList TrackingStreamRecorder::takeOutput()
