@@ -88,7 +88,7 @@ std::shared_future<bool> BackgroundImageExporter::finalizeFile()
     stopWriter();
     auto closed = file_->closeAsync();
     initialized_.store(false);
-    Log::log(Log::Level::Info, kCategory, "Finalized file and reset exporter");
+    Log::log(Log::Level::Debug, kCategory, "Finalized file and reset exporter");
     return closed;
 }
 

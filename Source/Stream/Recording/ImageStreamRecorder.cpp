@@ -177,8 +177,9 @@ std::uint64_t ImageStreamRecorder::processStreamData(const StreamData& data)
         }
     }
     // Receivers may stop or restart the recording; the state is looked at again below.
-    if (layoutChanged || descriptorChanged)
-        signalDescriptorsChanged.emitSignal(descriptors);
+    if ((layoutChanged || descriptorChanged) &&
+        !emitOutsideRecord([&] { signalDescriptorsChanged.emitSignal(descriptors); }))
+        return 0;
 
     bool containersChanged = false;
     std::uint64_t bytes = 0;

@@ -1,5 +1,6 @@
 #include "Stream/Recording/StreamRecorder.h"
 
+#include <functional>
 #include <new>
 
 #include "Host/Core/ElementwiseDataComponentList.h"
@@ -14,6 +15,16 @@ namespace Corvexis {
 namespace {
 
 constexpr const char* kCategory = "Stream";
+
+// The record being handled on this thread, if any: which recorder, which recording, and whether it
+// counts as in flight (see StreamRecorder::inFlight_).
+struct RecordCall
+{
+    const StreamRecorder* recorder = nullptr;
+    std::uint64_t session = 0;
+    bool inFlight = false;
+};
+thread_local RecordCall* tlsCall = nullptr;
 constexpr const char* kAlgorithmCategory = "RecorderAlgorithm";
 // A memory limit at or below this fraction is treated as "none".
 constexpr double kMemoryLimitThreshold = 0.001;
@@ -50,6 +61,7 @@ bool StreamRecorder::start()
         if (recording_ || starting_ || stopping_)
             return false;
         starting_ = true;
+        ++session_;
     }
     init();
     double timeLimit = 0.0;
@@ -75,12 +87,16 @@ bool StreamRecorder::start()
 bool StreamRecorder::stop()
 {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (!recording_ || starting_ || stopping_)
             return false;
         stopping_ = true;
         recording_ = false;
         stoppedSeconds_ = timer_.elapsedMs() / 1000.0;
+        // Records already accepted are stored and counted before the storage is finished, so that the
+        // statistics and the output agree once stop() returns.
+        const int own = tlsCall != nullptr && tlsCall->recorder == this && tlsCall->inFlight ? 1 : 0;
+        idle_.wait(lock, [&] { return inFlight_ <= own; });
     }
     finalize();
     std::lock_guard lock(mutex_);
@@ -303,6 +319,28 @@ void StreamRecorder::recordFrameDataComponents(ElementwiseDataComponentList& lis
         entry.add(std::make_unique<TimestampDataComponent>(data.timestampDevice(), data.timestampArrival()));
 }
 
+bool StreamRecorder::emitOutsideRecord(const std::function<void()>& emit)
+{
+    RecordCall* call = tlsCall != nullptr && tlsCall->recorder == this ? tlsCall : nullptr;
+    if (call != nullptr && call->inFlight) {
+        std::lock_guard lock(mutex_);
+        --inFlight_;
+        call->inFlight = false;
+        idle_.notify_all();
+    }
+    emit();
+    if (call == nullptr)
+        return isRecording();
+    std::lock_guard lock(mutex_);
+    if (!recording_)
+        return false;
+    // A receiver may have restarted the recording: the record then belongs to the new one.
+    ++inFlight_;
+    call->inFlight = true;
+    call->session = session_;
+    return true;
+}
+
 void StreamRecorder::onStreamData(const std::shared_ptr<const StreamData>& data)
 {
     if (!data)
@@ -320,8 +358,11 @@ void StreamRecorder::onStreamData(const std::shared_ptr<const StreamData>& data)
     // Reading the machine's memory costs a file read: only done when a memory limit is active.
     const double ratio = memoryLimit > kMemoryLimitThreshold ? memoryUsageRatio() : 0.0;
     bool limitHit = false;
+    RecordCall call{this, 0, false};
     {
         std::lock_guard lock(mutex_);
+        if (!recording_)
+            return;
         if (memoryLimit > kMemoryLimitThreshold && ratio > memoryLimit) {
             memoryLimitReached_ = true;
             limitReached_ = true;
@@ -331,6 +372,11 @@ void StreamRecorder::onStreamData(const std::shared_ptr<const StreamData>& data)
                 limitReached_ = true;
         }
         limitHit = limitReached_;
+        if (!limitHit) {
+            ++inFlight_;
+            call.inFlight = true;
+            call.session = session_;
+        }
     }
     if (limitHit) {
         Log::log(Log::Level::Warning, kAlgorithmCategory,
@@ -340,29 +386,36 @@ void StreamRecorder::onStreamData(const std::shared_ptr<const StreamData>& data)
         return;
     }
 
+    // From here until the statistics are updated the record is in flight: stop() waits for it.
+    RecordCall* outer = tlsCall;
+    tlsCall = &call;
     std::uint64_t bytes = 0;
+    bool outOfMemory = false;
     try {
         bytes = processStreamData(*data);
     } catch (const std::bad_alloc&) {
-        Log::log(Log::Level::Error, kAlgorithmCategory, "OUT OF MEMORY: Aborting stream grab");
-        stop();
-        return;
+        outOfMemory = true;
     }
+    tlsCall = outer;
 
     std::uint64_t total = 0;
     bool stored = false;
     bool reached = false;
     {
         std::lock_guard lock(mutex_);
-        if (bytes > 0 && recording_) {
-            ++samples_;
-            bytes_ += bytes;
-            total = bytes_;
-            stored = true;
-            if (captureMode_ == CaptureMode::OnRequest)
-                captureNext_ = false;
+        if (call.inFlight) {
+            if (bytes > 0 && call.session == session_) {
+                ++samples_;
+                bytes_ += bytes;
+                total = bytes_;
+                stored = true;
+                if (captureMode_ == CaptureMode::OnRequest)
+                    captureNext_ = false;
+            }
+            --inFlight_;
+            idle_.notify_all();
         }
-        if (recording_) {
+        if (recording_ && !outOfMemory) {
             if (timeLimitSec_ > 0.0 && timer_.elapsedMs() >= timeLimitSec_ * 1000.0)
                 reached = true;
             else if (samplesLimit_ > 0.0 && samples_ >= samplesLimit_)
@@ -370,6 +423,11 @@ void StreamRecorder::onStreamData(const std::shared_ptr<const StreamData>& data)
             if (reached)
                 limitReached_ = true;
         }
+    }
+    if (outOfMemory) {
+        Log::log(Log::Level::Error, kAlgorithmCategory, "OUT OF MEMORY: Aborting stream grab");
+        stop();
+        return;
     }
     if (stored)
         signalSampleRecorded.emitSignal(this, total);

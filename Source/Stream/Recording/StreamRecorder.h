@@ -1,7 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -116,6 +118,11 @@ protected:
     // The fraction of physical memory in use, 0 when unknown. Virtual so that tests can simulate a full
     // machine. Thread-safe.
     virtual double memoryUsageRatio() const;
+    // For subclasses that emit a signal while storing a record (processStreamData): runs `emit` with the
+    // record not counted as in flight, so that a receiver may stop or restart the recording. True when
+    // the recording still (or again) runs afterwards and the record should be stored; false when it
+    // was stopped. Emitting thread.
+    bool emitOutsideRecord(const std::function<void()>& emit);
     // Ends the connection to the stream; subclasses call it first thing in their destructor so that no
     // record reaches a half-destroyed recorder. Thread-safe.
     void disconnectStream();
@@ -144,6 +151,12 @@ private:
     bool limitReached_ = false;
     bool memoryLimitReached_ = false;
     double stoppedSeconds_ = 0.0;  // duration of the last recording, frozen at stop
+    std::uint64_t session_ = 0;    // counts start() calls; a record counts for the recording it began in
+    // Records accepted and not yet counted. stop() waits until they are, so that output and statistics
+    // agree; they never wait for anything stop() holds (signals are emitted outside, see
+    // emitOutsideRecord).
+    int inFlight_ = 0;
+    std::condition_variable idle_;
 
     Timer timer_;  // thread-safe itself
 };

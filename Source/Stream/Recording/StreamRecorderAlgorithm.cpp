@@ -198,6 +198,7 @@ bool StreamRecorderAlgorithm::startLocked()
 void StreamRecorderAlgorithm::stop()
 {
     std::lock_guard lock(signalMutex_);
+    ++stopRequests_;
     stopLocked();
 }
 
@@ -243,15 +244,19 @@ void StreamRecorderAlgorithm::stopLocked()
 
 void StreamRecorderAlgorithm::restart()
 {
+    std::uint64_t requestsBefore = 0;
     {
         std::lock_guard lock(signalMutex_);
+        requestsBefore = stopRequests_;
         stopLocked();
         std::lock_guard output(outputMutex_);
         restarting_ = true;
     }
     signalStopped.emitSignal();
     std::lock_guard lock(signalMutex_);
-    startLocked();
+    // A stop asked for while the stopped signal ran wins over the restart.
+    if (stopRequests_ == requestsBefore)
+        startLocked();
 }
 
 OwningDataList StreamRecorderAlgorithm::arrangeOutputs(

@@ -199,7 +199,8 @@ private:
     mutable std::recursive_mutex signalMutex_;
     // guarded by signalMutex_
     bool started_ = false;
-    std::string liveBase_;  // base name of the live files of the current recording
+    std::string liveBase_;            // base name of the live files of the current recording
+    std::uint64_t stopRequests_ = 0;  // calls of stop(), so that a restart in progress yields to one
 
     mutable std::mutex outputMutex_;
     // guarded by outputMutex_
