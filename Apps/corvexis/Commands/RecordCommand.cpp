@@ -3,8 +3,9 @@
 // and saves the recording into DIR. A progress line per second; the saved files at the end; Ctrl-C
 // (or --seconds) ends the recording cleanly and saves it.
 //
-// Settings: a plain KEY=VALUE (and --config) goes to every source, "N.KEY=VALUE" to source N (from 1),
-// "record.KEY=VALUE" to the recorder (for example record.dataCombinationMode=2).
+// Settings: a plain KEY=VALUE and each entry of --config go to every source that takes it,
+// "N.KEY=VALUE" to source N (from 1), "record.KEY=VALUE" to the recorder (for example
+// record.dataCombinationMode=2).
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -131,19 +132,64 @@ int record(HostApplication&, const CommandLine& line)
     if (!prepareOutDirectory(line.outDirectory, &why))
         return HostApplication::error("cannot record into '" + line.outDirectory + "': " + why);
 
-    // Settings per source and for the recorder.
-    std::unique_ptr<Properties> fromFile;
+    // The sources' algorithms, created before any setting is given to them.
+    const size_t count = line.arguments.size();
+    std::vector<Source> sources(count);
+    for (size_t i = 0; i < count; ++i) {
+        Source& source = sources[i];
+        source.id = HostApplication::resolveAlgorithmId(line.arguments[i], &why);
+        if (source.id.empty())
+            return HostApplication::error(why);
+        source.algorithm = FactoryRegistry::get().algorithmDescriptor(source.id)->create(DataList{});
+        if (!source.algorithm)
+            return HostApplication::error("'" + source.id + "' needs input data and cannot be recorded from");
+    }
+
+    // Settings: "record.KEY" for the recorder, "N.KEY" for source N; a plain KEY and each entry of the
+    // configuration file go to every source that takes it, and one that no source takes is an error.
+    std::vector<Properties> sourceSettings(count, Properties("Settings"));
+    Properties recorderSettings("Settings");
+    auto route = [&](const Properties& entry, const std::string& what) -> bool {
+        std::string firstRefusal;
+        bool taken = false;
+        for (size_t i = 0; i < count; ++i) {
+            Properties schema;
+            sources[i].algorithm->describeSettings(&schema);
+            Properties current;
+            sources[i].algorithm->configuration(&current);
+            SettingsApplier::Refusal refusal;
+            if (SettingsApplier::check(schema, current, entry, nullptr, &refusal)) {
+                for (const auto& key : entry.paramNames())
+                    sourceSettings[i].setParamText(key, *entry.paramText(key));
+                for (const Properties* block : entry.subProperties())
+                    sourceSettings[i].addSubProperties(std::make_unique<Properties>(*block));
+                taken = true;
+            } else if (firstRefusal.empty()) {
+                firstRefusal = refusal.text + " (" + sources[i].id + ")";
+            }
+        }
+        if (!taken)
+            HostApplication::error(count == 1 ? firstRefusal
+                                              : what + " is taken by no source: " + firstRefusal);
+        return taken;
+    };
     if (!line.configFile.empty()) {
-        fromFile = PropertiesIO::loadFromFile(line.configFile, &why);
+        const auto fromFile = PropertiesIO::loadFromFile(line.configFile, &why);
         if (!fromFile)
             return HostApplication::error("cannot read the configuration " + why);
+        for (const auto& key : fromFile->paramNames()) {
+            Properties entry("Settings");
+            entry.setParamText(key, *fromFile->paramText(key));
+            if (!route(entry, "setting " + key + " of " + line.configFile))
+                return 1;
+        }
+        for (const Properties* block : fromFile->subProperties()) {
+            Properties entry("Settings");
+            entry.addSubProperties(std::make_unique<Properties>(*block));
+            if (!route(entry, "block " + block->name() + " of " + line.configFile))
+                return 1;
+        }
     }
-    const size_t count = line.arguments.size();
-    std::vector<Properties> sourceSettings(count, Properties("Settings"));
-    if (fromFile)
-        for (auto& settings : sourceSettings)
-            settings = *fromFile;
-    Properties recorderSettings("Settings");
     for (const auto& [key, value] : line.settings) {
         std::string rest;
         if (key.rfind("record.", 0) == 0) {
@@ -154,22 +200,17 @@ int record(HostApplication&, const CommandLine& line)
                     fmt::format("setting {} names source {}, but there are {}", key, n, count));
             sourceSettings[static_cast<size_t>(n - 1)].setParamText(rest, value);
         } else {
-            for (auto& settings : sourceSettings)
-                settings.setParamText(key, value);
+            Properties entry("Settings");
+            entry.setParamText(key, value);
+            if (!route(entry, "setting " + key))
+                return 1;
         }
     }
 
-    // The sources: created, configured and computed like 'corvexis run', their streams started.
-    std::vector<Source> sources;
+    // The sources configured and computed like 'corvexis run', their streams started.
     DataList streams;
     for (size_t i = 0; i < count; ++i) {
-        Source source;
-        source.id = HostApplication::resolveAlgorithmId(line.arguments[i], &why);
-        if (source.id.empty())
-            return HostApplication::error(why);
-        source.algorithm = FactoryRegistry::get().algorithmDescriptor(source.id)->create(DataList{});
-        if (!source.algorithm)
-            return HostApplication::error("'" + source.id + "' needs input data and cannot be recorded from");
+        Source& source = sources[i];
         if (!sourceSettings[i].empty()) {
             SettingsApplier::Refusal refusal;
             if (!SettingsApplier::apply(*source.algorithm, sourceSettings[i], &refusal))
@@ -193,7 +234,6 @@ int record(HostApplication&, const CommandLine& line)
             streams.add(item.get());
             source.items.push_back(std::move(item));
         }
-        sources.push_back(std::move(source));
     }
 
     auto recorder = FactoryRegistry::get().algorithmDescriptor(kRecorderId)->create(streams);

@@ -71,6 +71,30 @@ TEST(RecordApp, RecordsTheSimulatedImageStreamIntoADataFile)
     EXPECT_NE(info.output.find(std::to_string(set->size())), std::string::npos) << info.output;
 }
 
+// Two sources: the configuration file's blocks go to the source that takes them, record.* to the
+// recorder; the frames carry the first instrument's poses.
+TEST(RecordApp, RecordsTwoSourcesTogether)
+{
+    TempDir dir;
+    const auto r = runApp(
+        kPlugins + "record Stream.CreateStreamIoFakeImage Stream.CreateStreamIoFakeTracking --config " +
+        CORVEXIS_SOURCE_DIR
+        "/examples/fake-tracking.properties record.dataCombinationMode=2 "
+        "fps=20 --out " +
+        dir.str() + " --seconds 2");
+    ASSERT_EQ(r.code, 0) << r.output;
+    CorvexisFile reader;
+    auto items = reader.load((dir.path / "recording_1.cvx").string());
+    ASSERT_TRUE(items) << reader.lastError();
+    ASSERT_EQ(items->size(), 2u);  // the tracked set and the second instrument's sequence
+    auto* tracked = dynamic_cast<TrackedSharedImageSet*>((*items)[0]);
+    ASSERT_NE(tracked, nullptr);
+    ASSERT_EQ(tracked->numTracking(), 1);
+    EXPECT_GT(tracked->tracking()->size(), 5);
+    EXPECT_NE(dynamic_cast<TrackingSequence*>((*items)[1]), nullptr);
+    EXPECT_LE(tracked->size(), 50);  // fps=20 reached the image source too
+}
+
 TEST(RecordApp, BadInputGivesOneLineAndLeavesNoFile)
 {
     TempDir dir;
