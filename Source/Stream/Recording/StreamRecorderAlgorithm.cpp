@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <thread>
 
 #include "Host/Core/DataList.h"
 #include "Host/Core/Log.h"
@@ -91,6 +92,28 @@ bool StreamRecorderAlgorithm::createCompatible(const DataList& inputs, std::uniq
     if (algorithm != nullptr)
         *algorithm = std::make_unique<StreamRecorderAlgorithm>(std::move(streams));
     return true;
+}
+
+OwningDataList StreamRecorderAlgorithm::recordFor(const std::vector<Stream*>& streams,
+                                                  std::chrono::milliseconds duration,
+                                                  DataCombinationMode mode)
+{
+    StreamRecorderAlgorithm algorithm(streams);
+    algorithm.setSaveToFile(false);
+    algorithm.setDataCombinationMode(mode);
+    algorithm.compute();
+    if (algorithm.status() != Status::Success)
+        return {};
+    for (Stream* stream : algorithm.recordedStreams()) {
+        if (stream->currentState() == Stream::State::Running)
+            continue;
+        if (stream->currentState() == Stream::State::Closed)
+            stream->open();
+        stream->start();
+    }
+    std::this_thread::sleep_for(duration);
+    algorithm.stop();
+    return algorithm.takeOutput();
 }
 
 bool StreamRecorderAlgorithm::configurationValid() const

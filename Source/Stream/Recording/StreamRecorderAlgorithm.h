@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <map>
@@ -66,6 +67,11 @@ public:
 
     // Any non-empty list of image and tracking streams.
     static bool createCompatible(const DataList& inputs, std::unique_ptr<Algorithm>* algorithm);
+    // Records `streams` for `duration` (starting those that are not running) and returns the recording
+    // arranged by `mode`, without saving it: the shortest way to get data of a stream, for tests and
+    // tools. Blocks the calling thread for the duration. Caller synchronises.
+    static OwningDataList recordFor(const std::vector<Stream*>& streams, std::chrono::milliseconds duration,
+                                    DataCombinationMode mode = DataCombinationMode::Individual);
 
     // Starts recording (Success) or refuses (Error) with the logged reason. Caller synchronises.
     void compute() override;

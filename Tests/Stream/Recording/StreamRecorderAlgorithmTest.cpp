@@ -17,6 +17,7 @@
 #include "Stream/Recording/ImageStreamRecorder.h"
 #include "Stream/Recording/MultipleStreamRecorderAlgorithm.h"
 #include "Stream/Recording/RecordingTestStreams.h"
+#include "Stream/Simulated/FakeImageStream.h"
 
 namespace Corvexis {
 namespace {
@@ -402,6 +403,18 @@ TEST_F(RecorderAlgorithmTest, MultipleRecorderDrivesItsAlgorithmsTogether)
     EXPECT_FALSE(multiple.survivesDataDeletion(&images));
     multiple.onDataDeleting(&images);
     EXPECT_EQ(multiple.numStreamRecorders(), 1);
+}
+
+TEST(StreamRecorderAlgorithm, RecordForStartsTheStreamAndHandsOverItsFrames)
+{
+    FakeImageStream stream(16, 8, 1, 1);
+    auto output = StreamRecorderAlgorithm::recordFor({&stream}, std::chrono::milliseconds(300));
+    ASSERT_EQ(output.size(), 1u);
+    auto* set = dynamic_cast<SharedImageSet*>(output[0]);
+    ASSERT_NE(set, nullptr);
+    EXPECT_GT(set->size(), 0);
+    EXPECT_TRUE(set->hasTimestamps());
+    EXPECT_EQ(set->get(0)->width(), 16);
 }
 
 TEST(StreamRecorderAlgorithm, CreatedOnlyForImageAndTrackingStreams)
