@@ -753,14 +753,23 @@ void StreamRecorderAlgorithm::configure(const Properties* properties)
 {
     if (properties == nullptr)
         return;
+    // An older key counts when the newer one is absent, or holds just the current value: hosts apply
+    // settings on top of the current configuration, so the newer key is then present without having
+    // been given.
+    const auto unchanged = [properties](const ParameterBase& parameter) {
+        const std::string* text = properties->paramText(parameter.name());
+        return text == nullptr || *text == parameter.valueText();
+    };
+    const bool takeAutoSave = unchanged(saveToFile);
+    const bool takeOlderCount = unchanged(numberOfDataToKeepLimit);
     Configurable::ChangeBatch batch(*this);
     Configurable::configure(properties);
     bool flag = false;
-    if (!properties->hasParam("saveToFile") && properties->getParam("autoSave", flag))
+    if (takeAutoSave && properties->getParam("autoSave", flag))
         saveToFile = flag;
     if (properties->getParam("restartRecordingOnImageDescriptorsChanged", flag))
         restartOnImageChange = flag;
-    if (!properties->hasParam("numberOfDataToKeepLimit")) {
+    if (takeOlderCount) {
         int count = 0;
         if (properties->getParam("numberOfDataToKeep", count) || properties->getParam("nSweepsData", count))
             numberOfDataToKeepLimit = std::optional<int>(count);

@@ -284,6 +284,15 @@ TEST_F(RecorderAlgorithmTest, OlderKeyNamesAreRead)
     EXPECT_EQ(algorithm->numberOfDataToKeep(), 5);
     EXPECT_FALSE(algorithm->restartOnImageChange.value());
 
+    // Settings applied on top of the current configuration: the newer keys are present, unchanged.
+    Properties merged;
+    algorithm->configuration(&merged);
+    merged.setParam("autoSave", false);
+    merged.setParam("nSweepsData", 4);
+    algorithm->configure(&merged);
+    EXPECT_FALSE(algorithm->saveToFile.value());
+    EXPECT_EQ(algorithm->numberOfDataToKeep(), 4);
+
     algorithm->setNumberOfDataToKeep(0);
     EXPECT_EQ(algorithm->numberOfDataToKeep(), 0);
     algorithm->setNumberOfDataToKeep(-4);
