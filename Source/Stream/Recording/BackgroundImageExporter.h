@@ -26,7 +26,8 @@ class SyncObject;
 // that a long recording need not stay in memory and a crash loses at most the frames still queued.
 //
 // addImage() only queues the (shared, not copied) frame; a writer thread of this object appends the
-// queued frames to the file in order. finalizeFile() writes what is queued, then closes the file on the
+// queued frames to the file in order. The queue is not bounded: a disk slower than the stream makes it
+// grow, and the recorder's system memory limit is what stops such a recording in time. finalizeFile() writes what is queued, then closes the file on the
 // host writer's closing thread, which renames "<path>.part" to the path.
 //
 // Threading: initializeFile, addImage and finalizeFile are caller synchronises (the image recorder calls
