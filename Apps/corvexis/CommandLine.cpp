@@ -54,6 +54,10 @@ std::string CommandLine::usage()
                 head += " [--loop]";
             else if (option == "--fps")
                 head += " [--fps N | --speed S]";
+            else if (option == "--out")
+                head += " --out DIR";
+            else if (option == "--live" || option == "--compress" || option == "--dicom")
+                head += " [" + option + "]";
         }
         if (head.size() <= 26)
             text += fmt::format("  {:<26}{}\n", head, c->summary);
@@ -65,6 +69,7 @@ std::string CommandLine::usage()
         "next to the binary\n"
         "examples:\n"
         "  corvexis run Stream.CreateStreamIoFakeImage fps=60 --seconds 3\n"
+        "  corvexis record Stream.CreateStreamIoFakeImage --out /tmp/rec --seconds 5\n"
         "  corvexis workspace examples/simulated-devices.workspace --snapshot /tmp/snapshots\n";
     return text;
 }
@@ -134,6 +139,14 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 rate < 0.001)
                 return fail(error, a + " takes a number of at least 0.001, not '" + value + "'");
             (a == "--fps" ? line.fps : line.speed) = rate;
+        } else if (a == "--out") {
+            if (!valueOf(i, a, value))
+                return std::nullopt;
+            optionsGiven.push_back(a);
+            line.outDirectory = value;
+        } else if (a == "--live" || a == "--compress" || a == "--dicom") {
+            optionsGiven.push_back(a);
+            (a == "--live" ? line.live : a == "--compress" ? line.compress : line.dicom) = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return fail(error, "unknown option '" + a + "'");
         } else {
@@ -148,8 +161,12 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         return fail(error, "unknown command '" + line.command + "' (see 'corvexis --help')");
     const size_t given = positional.size() - 1;
     const auto min = static_cast<size_t>(command->minArguments);
+    bool settingSeen = false;
     for (size_t i = 1; i < positional.size(); ++i) {
-        if (command->takesSettings && i > min) {
+        const bool repeated = command->repeatsArguments && !settingSeen &&
+                              positional[i].find('=') == std::string::npos;
+        if (command->takesSettings && i > min && !repeated) {
+            settingSeen = true;
             const std::string& setting = positional[i];
             const size_t eq = setting.find('=');
             if (eq == std::string::npos || !validKey(setting.substr(0, eq)))

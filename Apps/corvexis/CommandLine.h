@@ -33,6 +33,10 @@ public:
     bool loop = false;            // --loop
     std::optional<double> fps;    // --fps
     std::optional<double> speed;  // --speed
+    std::string outDirectory;  // --out
+    bool live = false;         // --live
+    bool compress = false;     // --compress
+    bool dicom = false;        // --dicom
 };
 
 }  // namespace Corvexis

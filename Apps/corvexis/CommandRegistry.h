@@ -34,6 +34,9 @@ struct Command
     int maxArguments = 0;  // -1: no limit
     // Arguments after the first minArguments are KEY=VALUE settings.
     bool takesSettings = false;
+    // With takesSettings: further arguments without '=' before the first setting are arguments too
+    // ("record ID [ID ...] [KEY=VALUE ...]").
+    bool repeatsArguments = false;
     // The options of the command ("--config", "--seconds", "--action", "--snapshot"); --plugins and
     // --log-level belong to every command.
     std::vector<std::string> options = {};

@@ -21,6 +21,8 @@
 #include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/StreamAlgorithmExecutor.h"
 #include "Stream/Playback/PlaybackAlgorithm.h"
+#include "Stream/Recording/MultipleStreamRecorderAlgorithm.h"
+#include "Stream/Recording/StreamRecorderAlgorithm.h"
 #include "Stream/GUI/ImageStreamDisplayHandler.h"
 #include "Stream/GUI/PolyDataDisplayHandler.h"
 #include "Stream/GUI/TrackingStreamDisplayHandler.h"
@@ -67,6 +69,8 @@ StreamAlgorithmFactory::StreamAlgorithmFactory() : AlgorithmFactory("Stream")
                                                           "Streaming;Remove Image Stream Modality");
     registerAlgorithm<SetImageStreamModalityAlgorithm>("SetImageStreamModality", "Streaming;Set Image Stream Modality");
     registerAlgorithm<PlaybackAlgorithm>("Playback", "Streaming;Playback");
+    registerAlgorithm<StreamRecorderAlgorithm>("StreamRecorder", "Record Stream");
+    registerAlgorithm<MultipleStreamRecorderAlgorithm>("MultipleStreamRecorder", "Streaming;Record Multiple Streams");
 }
 
 StreamAlgorithmFactory::~StreamAlgorithmFactory()

@@ -51,7 +51,7 @@ TEST(CommandLineTest, MalformedInputIsRefusedWithOneLine)
         {{"show", "A", "B"}, "one algorithm identifier"},
         {{"list", "extra"}, "takes no arguments"},
         {{"list", "--seconds", "3"},
-         "option --seconds is not taken by 'list' (it is taken by demo, net-latency, play, run, workspace)"},
+         "option --seconds is not taken by 'list' (it is taken by demo, net-latency, play, record, run, workspace)"},
         {{"show", "X", "--snapshot", "d"}, "not taken by 'show'"},
         {{"workspace"}, "'workspace' takes one workspace file"},
         {{"workspace", "a", "b"}, "'workspace' takes one workspace file"},
