@@ -1,6 +1,7 @@
 // End-to-end tests of 'corvexis record' and of the recording example workspace.
 
 #include <gtest/gtest.h>
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@ namespace Corvexis {
 namespace {
 
 using AppTest::runApp;
+using AppTest::runAppSignalledAfter;
 
 const std::string kPlugins = "--log-level 3 --plugins " CORVEXIS_STREAM_PLUGIN_DIR " ";
 
@@ -124,9 +126,9 @@ TEST(RecordApp, BadInputGivesOneLineAndLeavesNoFile)
 TEST(RecordApp, InterruptEndsTheRecordingAndSavesIt)
 {
     TempDir dir;
-    // timeout(1) sends SIGINT after two seconds, as Ctrl-C would.
-    const auto r = runApp(kPlugins + "record Stream.CreateStreamIoFakeImage --out " + dir.str(), 60,
-                          "timeout -s INT 2 ");
+    // SIGINT, as Ctrl-C would, a second after the first progress line.
+    const auto r = runAppSignalledAfter(kPlugins + "record Stream.CreateStreamIoFakeImage --out " + dir.str(),
+                                        "frames, ", SIGINT, 1.0);
     EXPECT_NE(r.output.find("Saved "), std::string::npos) << r.output;
     CorvexisFile reader;
     auto items = reader.load((dir.path / "recording_1.cvx").string());
@@ -139,8 +141,9 @@ TEST(RecordApp, InterruptEndsTheRecordingAndSavesIt)
 TEST(RecordApp, KilledLiveRecordingKeepsEveryFrameWrittenBeforeTheKill)
 {
     TempDir dir;
-    const auto r = runApp(kPlugins + "record Stream.CreateStreamIoFakeImage --live --out " + dir.str(), 60,
-                          "timeout -s KILL 3 ");
+    const auto r =
+        runAppSignalledAfter(kPlugins + "record Stream.CreateStreamIoFakeImage --live --out " + dir.str(),
+                             "written", SIGKILL, 1.5);
     const std::regex written(R"((\d+) written)");
     long long lastPrinted = -1;
     for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), written);
