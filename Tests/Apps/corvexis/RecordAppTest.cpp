@@ -1,8 +1,8 @@
 // End-to-end tests of 'corvexis record' and of the recording example workspace.
 
 #include <gtest/gtest.h>
-#include <csignal>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
