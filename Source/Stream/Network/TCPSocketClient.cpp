@@ -15,6 +15,7 @@
 #include "Host/Core/Log.h"
 #include "Stream/Network/IoContextRunner.h"
 #include "Stream/Network/OutgoingQueue.h"
+#include "Stream/Network/StreamReceiveBuffer.h"
 
 namespace Corvexis::Network {
 
@@ -24,7 +25,6 @@ using boost::system::error_code;
 
 namespace {
 constexpr const char* kCategory = "TCPSocketClient";
-constexpr std::size_t kReadSize = 8192;
 }  // namespace
 
 // One connection attempt and, if it succeeds, the connection. Runs its own io_context on its own thread;
@@ -129,7 +129,7 @@ private:
     void do_read()
     {
         socket_.async_read_some(
-            asio::buffer(buffer_),
+            receive_.prepare(),
             [self = this->shared_from_this()](const error_code& ec, std::size_t n) { self->on_read(ec, n); });
     }
 
@@ -137,11 +137,15 @@ private:
     {
         if (ec)
             return fail(ec, "read");
-        if (Log::isAccepted(Log::Level::Debug, kCategory)) {
-            Log::log(Log::Level::Debug, kCategory, "Message received");
-            Log::log(Log::Level::Debug, kCategory, "Bytes Transferred: " + std::to_string(bytes));
-        }
-        owner_.signalMessageReceived.emitSignal(MessageBytes::make<T>(buffer_.data(), bytes));
+        const bool debug = Log::isAccepted(Log::Level::Debug, kCategory);
+        receive_.deliver(bytes, [&](std::shared_ptr<const T> message) {
+            if (debug) {
+                Log::log(Log::Level::Debug, kCategory, "Message received");
+                Log::log(Log::Level::Debug, kCategory,
+                         "Bytes Transferred: " + std::to_string(MessageBytes::size(*message)));
+            }
+            owner_.signalMessageReceived.emitSignal(std::move(message));
+        });
         do_read();
     }
 
@@ -191,7 +195,7 @@ private:
     asio::io_context context_{1};
     tcp::resolver resolver_;
     tcp::socket socket_;
-    std::array<char, kReadSize> buffer_;
+    StreamReceiveBuffer<T> receive_;
     std::thread thread_;
     const std::string host_;
     const int port_;

@@ -15,6 +15,7 @@
 #include "Host/Core/Log.h"
 #include "Stream/Network/ListeningPool.h"
 #include "Stream/Network/OutgoingQueue.h"
+#include "Stream/Network/StreamReceiveBuffer.h"
 
 namespace Corvexis::Network {
 
@@ -25,7 +26,6 @@ using boost::system::error_code;
 namespace {
 
 constexpr const char* kCategory = "TCPSocketServer";
-constexpr std::size_t kReadSize = 8192;
 constexpr auto kSessionCloseWait = std::chrono::milliseconds(500);
 
 void fail(const error_code& ec, const char* what)
@@ -103,7 +103,7 @@ private:
     void do_read()
     {
         socket_.async_read_some(
-            asio::buffer(buffer_),
+            receive_.prepare(),
             [self = this->shared_from_this()](const error_code& ec, std::size_t n) { self->on_read(ec, n); });
     }
 
@@ -116,7 +116,9 @@ private:
                 fail(ec, "read");
             return end();
         }
-        server_.signalMessageReceived.emitSignal(MessageBytes::make<T>(buffer_.data(), bytes));
+        receive_.deliver(bytes, [this](std::shared_ptr<const T> message) {
+            server_.signalMessageReceived.emitSignal(std::move(message));
+        });
         if (closeRequested.load())
             return end();
         do_read();
@@ -156,7 +158,7 @@ private:
     }
 
     tcp::socket socket_;
-    std::array<char, kReadSize> buffer_;
+    StreamReceiveBuffer<T> receive_;
     const std::string peer_;
     OutgoingQueue<T> queue_;
     TCPSocketServer& server_;
