@@ -1,13 +1,16 @@
 // Loopback throughput and round-trip time of the network transports against a plain blocking TCP socket
 // pair written here as the reference.
 // Throughput: 1 MiB binary messages from a client to a server, as fast as the sender may queue them
-// (the sender keeps at most 16 MiB queued); measured until the server has received every byte.
+// (the sender keeps at most 16 MiB queued); measured until the server has received every byte. Each
+// throughput run gives its rate (MB/s) and the CPU time of the whole process per GB moved (ms/GB),
+// which is what to compare on a machine shared with other work.
 // Round trip: a 64-byte message from the client, echoed by the server, and the next one sent when the
 // echo is in, on the threads that own the sockets; median and 99th percentile over the samples.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,7 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -56,6 +61,30 @@ double secondsSince(Clock::time_point begin)
     return std::chrono::duration<double>(Clock::now() - begin).count();
 }
 
+// CPU time of the whole process (every thread), in seconds.
+double processCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// A throughput run: wall-clock rate and the CPU time the process spent per GB moved (all threads:
+// producer, network threads, consumer). On a loaded machine the rate follows the load; the CPU time
+// per GB hardly does, so it is what compares transports across runs.
+struct Throughput
+{
+    double mbps;
+    double cpuSecondsPerGB;
+};
+
+Throughput measured(std::uint64_t bytes, Clock::time_point begin, double cpuBegin)
+{
+    const double seconds = secondsSince(begin);
+    const double cpu = processCpuSeconds() - cpuBegin;
+    return {static_cast<double>(bytes) / seconds / 1e6, cpu / (static_cast<double>(bytes) / 1e9)};
+}
+
 void waitAtLeast(std::atomic<std::uint64_t>& value, std::uint64_t target)
 {
     for (std::uint64_t seen = value.load(); seen < target; seen = value.load())
@@ -78,7 +107,7 @@ ByteBuffer payload(std::size_t size)
 
 // Our transports: Server and Client of the same message type ByteBuffer.
 template <typename Server, typename Client>
-double transportThroughputMBps()
+Throughput transportThroughput()
 {
     Server server("127.0.0.1", 0, 1);
     std::atomic<std::uint64_t> received{0};
@@ -90,6 +119,7 @@ double transportThroughputMBps()
     if (!client.connect(5000))
         throw std::runtime_error("client does not connect");
     const ByteBuffer message = payload(kMessageBytes);
+    const double cpuBegin = processCpuSeconds();
     const auto begin = Clock::now();
     for (std::size_t i = 0; i < kMessages; ++i) {
         // A coarse poll: the producer must not take a core from the two network threads it measures.
@@ -98,7 +128,24 @@ double transportThroughputMBps()
         client.sendMessage(message);
     }
     waitAtLeast(received, kMessages * kMessageBytes);
-    return static_cast<double>(kMessages * kMessageBytes) / secondsSince(begin) / 1e6;
+    return measured(kMessages * kMessageBytes, begin, cpuBegin);
+}
+
+// The producer's share of a transport run: each message is made as a copy of the payload (the raw pair
+// writes one buffer again and again), with as many messages alive as the sender's queue holds.
+Throughput messageMaking()
+{
+    const ByteBuffer message = payload(kMessageBytes);
+    std::deque<ByteBuffer> alive;
+    const double cpuBegin = processCpuSeconds();
+    const auto begin = Clock::now();
+    for (std::size_t i = 0; i < kMessages; ++i) {
+        alive.push_back(message);
+        if (alive.size() > kMaxQueued / kMessageBytes)
+            alive.pop_front();
+    }
+    alive.clear();
+    return measured(kMessages * kMessageBytes, begin, cpuBegin);
 }
 
 // Ping-pong driven from the client's own network thread, as the reference drives it from the threads
@@ -199,11 +246,12 @@ bool readAll(int fd, std::uint8_t* data, std::size_t size)
     return true;
 }
 
-double rawThroughputMBps(std::size_t readBytes)
+Throughput rawThroughput(std::size_t readBytes)
 {
     RawPair pair;
     const ByteBuffer message = payload(kMessageBytes);
     const std::uint64_t total = kMessages * kMessageBytes;
+    const double cpuBegin = processCpuSeconds();
     const auto begin = Clock::now();
     std::thread reader([&] {
         std::vector<std::uint8_t> buffer(readBytes);
@@ -218,7 +266,7 @@ double rawThroughputMBps(std::size_t readBytes)
     for (std::size_t i = 0; i < kMessages; ++i)
         writeAll(pair.client, message.data(), message.size());
     reader.join();
-    return static_cast<double>(total) / secondsSince(begin) / 1e6;
+    return measured(total, begin, cpuBegin);
 }
 
 Rtt rawRtt()
@@ -251,27 +299,50 @@ void figure(const char* name, double value, const char* unit)
     std::fflush(stdout);
 }
 
+// `name`_MBps and `name`_cpu_ms_per_GB.
+void figures(const std::string& name, const Throughput& result)
+{
+    figure((name + "_MBps").c_str(), result.mbps, "MB/s");
+    figure((name + "_cpu_ms_per_GB").c_str(), result.cpuSecondsPerGB * 1e3, "ms/GB");
+}
+
 }  // namespace
 
-int main()
+// Arguments, when given, pick what runs: "raw", "copy", "tcp", "ws" (throughput) and "rtt" (round trips
+// of all three); without arguments everything runs.
+int main(int argc, char** argv)
 {
+    const auto wanted = [&](const char* name) {
+        if (argc < 2)
+            return true;
+        for (int i = 1; i < argc; ++i)
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+        return false;
+    };
     try {
-        figure("raw_tcp_MBps", rawThroughputMBps(kRawReadBytes), "MB/s");
-        // The same reference reading at most 8192 bytes at a time, as the TCP transport does.
-        figure("raw_tcp_8k_reads_MBps", rawThroughputMBps(8192), "MB/s");
-        figure("tcp_MBps",
-               transportThroughputMBps<TCPSocketServer<ByteBuffer>, TCPSocketClient<ByteBuffer>>(), "MB/s");
-        figure("ws_MBps", transportThroughputMBps<WebsocketServer<ByteBuffer>, WebsocketClient<ByteBuffer>>(),
-               "MB/s");
-        const Rtt raw = rawRtt();
-        figure("raw_rtt_median_us", raw.medianUs, "us");
-        figure("raw_rtt_p99_us", raw.p99Us, "us");
-        const Rtt tcp = transportRtt<TCPSocketServer<ByteBuffer>, TCPSocketClient<ByteBuffer>>();
-        figure("tcp_rtt_median_us", tcp.medianUs, "us");
-        figure("tcp_rtt_p99_us", tcp.p99Us, "us");
-        const Rtt ws = transportRtt<WebsocketServer<ByteBuffer>, WebsocketClient<ByteBuffer>>();
-        figure("ws_rtt_median_us", ws.medianUs, "us");
-        figure("ws_rtt_p99_us", ws.p99Us, "us");
+        if (wanted("raw")) {
+            figures("raw_tcp", rawThroughput(kRawReadBytes));
+            // The same reference reading at most 8192 bytes at a time.
+            figures("raw_tcp_8k_reads", rawThroughput(8192));
+        }
+        if (wanted("copy"))
+            figure("message_copy_cpu_ms_per_GB", messageMaking().cpuSecondsPerGB * 1e3, "ms/GB");
+        if (wanted("tcp"))
+            figures("tcp", transportThroughput<TCPSocketServer<ByteBuffer>, TCPSocketClient<ByteBuffer>>());
+        if (wanted("ws"))
+            figures("ws", transportThroughput<WebsocketServer<ByteBuffer>, WebsocketClient<ByteBuffer>>());
+        if (wanted("rtt")) {
+            const Rtt raw = rawRtt();
+            figure("raw_rtt_median_us", raw.medianUs, "us");
+            figure("raw_rtt_p99_us", raw.p99Us, "us");
+            const Rtt tcp = transportRtt<TCPSocketServer<ByteBuffer>, TCPSocketClient<ByteBuffer>>();
+            figure("tcp_rtt_median_us", tcp.medianUs, "us");
+            figure("tcp_rtt_p99_us", tcp.p99Us, "us");
+            const Rtt ws = transportRtt<WebsocketServer<ByteBuffer>, WebsocketClient<ByteBuffer>>();
+            figure("ws_rtt_median_us", ws.medianUs, "us");
+            figure("ws_rtt_p99_us", ws.p99Us, "us");
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_network: %s\n", e.what());
         return 1;

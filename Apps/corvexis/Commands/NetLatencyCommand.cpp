@@ -26,6 +26,8 @@ namespace Corvexis {
 namespace {
 
 constexpr const char* kAlgorithm = "Network.ConnectionLatencyMeasuring";
+// How long one connection attempt of the sender may take, in milliseconds.
+constexpr int kAttemptTimeoutMs = 200;
 
 // Runs the Qt event loop for `seconds` (until Ctrl-C when negative); false when interrupted.
 bool waitFor(double seconds)
@@ -64,7 +66,9 @@ int netLatency(HostApplication& host, const CommandLine& line)
     const auto descriptor = FactoryRegistry::get().algorithmDescriptor(kAlgorithm);
     if (!descriptor)
         return host.error(std::string("no plug-in offers ") + kAlgorithm);
-    // A sender started together with its receiver keeps trying to connect for a few seconds.
+    // A sender started together with its receiver keeps trying to connect for some seconds: attempts of
+    // kAttemptTimeoutMs each (the algorithm fails an attempt whose connection did not come up in that
+    // time), with a pause between them.
     const int attempts = role == "sender" ? 25 : 1;
     std::unique_ptr<Algorithm> algorithm;
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -85,7 +89,7 @@ int netLatency(HostApplication& host, const CommandLine& line)
         // The sender's peer; the address the receiver listens on (0.0.0.0 for every interface).
         connection->setParam("hostIp", settings["host"]);
         if (role == "sender")
-            connection->setParam("connectionTimeout", 2000);
+            connection->setParam("connectionTimeout", kAttemptTimeoutMs);
         algorithm->configure(&config);
         algorithm->compute();
         if (algorithm->status() == Algorithm::Status::Success)
@@ -106,9 +110,6 @@ int netLatency(HostApplication& host, const CommandLine& line)
     const double seconds = line.seconds.value_or(5.0);
     std::cout << "Measuring " << protocol << " to " << settings["host"] << ":" << settings["port"] << " for "
               << seconds << " s" << std::endl;
-    // A TCP client reports success before its connection is up; give it a moment so that the first
-    // message is not sent into nothing.
-    waitFor(0.5);
     if (!algorithm->runAction("startTest"))
         return host.error("the latency test did not start");
     waitFor(seconds);

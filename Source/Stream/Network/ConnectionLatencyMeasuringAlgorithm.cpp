@@ -20,7 +20,8 @@ constexpr const char* kPropertiesBlock = "Connection Properties";
 constexpr const char* kTimestampTag = "[TIMESTAMP]:";
 constexpr const char* kIdTag = "[ID]:";
 constexpr const char* kLatencyTag = "Latency: ";
-// How long compute() waits for a client connection that the factory did not connect.
+// How long compute() waits for a client connection that the factory did not connect, when the
+// connection's properties name no time-out of their own.
 constexpr int kConnectTimeoutMs = 2000;
 
 std::string joined(const std::vector<std::string>& names)
@@ -55,6 +56,13 @@ std::optional<long long> numberAfter(const std::string& text, const char* tag)
     return std::stoll(text.substr(begin, pos - begin));
 }
 
+// The client's own "connectionTimeout" (ms) when its properties have one, else the default.
+int connectTimeoutMs(const Properties& properties)
+{
+    const double ms = properties.param<double>("connectionTimeout", static_cast<double>(kConnectTimeoutMs));
+    return ms >= 1.0 ? static_cast<int>(ms) : kConnectTimeoutMs;
+}
+
 std::string formatMs(double ms)
 {
     char text[64];
@@ -79,8 +87,10 @@ ConnectionLatencyMeasuringAlgorithm::ConnectionLatencyMeasuringAlgorithm()
         reloadConnectionProperties();
     });
     registerAction("startTest", "Start Test", [this] {
-        if (!connection_)
+        if (!connectionReady()) {
+            Log::log(Log::Level::Error, kCategory, "Cannot start the test: the connection is not up");
             return false;
+        }
         start();
         return true;
     });
@@ -135,16 +145,32 @@ void ConnectionLatencyMeasuringAlgorithm::compute()
     connection_->signalMessageReceived.connect(
         this, [this](std::shared_ptr<const std::string> message) { onMessage(message); });
 
+    // Success only once the connection can carry the test: a server that runs, a client whose
+    // connection is up (waited for with the connection's own time-out), a UDP socket that receives.
+    bool ready = true;
     if (auto* server = dynamic_cast<ServerConnectionBase<std::string>*>(connection_.get())) {
-        if (!server->isRunning() && !server->run())
+        if (!server->isRunning() && !server->run()) {
             Log::log(Log::Level::Error, kCategory, "The server connection does not run");
+            ready = false;
+        }
     } else if (auto* client = dynamic_cast<ClientConnectionBase<std::string>*>(connection_.get())) {
-        if (!client->isConnected() && !client->connect(kConnectTimeoutMs))
+        if (!client->isConnected() && !client->connect(connectTimeoutMs(properties))) {
             Log::log(Log::Level::Error, kCategory, "The client connection did not connect");
+            ready = false;
+        }
     } else if (auto* udp = dynamic_cast<UDPSocket<std::string>*>(connection_.get())) {
-        udp->run();
+        ready = udp->run();
     }
-    setStatus(Status::Success);
+    setStatus(ready ? Status::Success : Status::Error);
+}
+
+bool ConnectionLatencyMeasuringAlgorithm::connectionReady() const
+{
+    if (!connection_)
+        return false;
+    if (auto* client = dynamic_cast<ClientConnectionBase<std::string>*>(connection_.get()))
+        return client->isConnected();
+    return true;
 }
 
 void ConnectionLatencyMeasuringAlgorithm::configure(const Properties* properties)

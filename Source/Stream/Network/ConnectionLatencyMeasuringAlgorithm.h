@@ -35,7 +35,8 @@ namespace Corvexis::Network {
 // protocol's construction parameters. Actions: "startTest" and "stopTest".
 //
 // Beyond building the connection, compute() runs a server connection and connects a client connection
-// that is not connected yet (a server that is not running could never be reached).
+// that is not connected yet (a server that is not running could never be reached); "startTest" refuses
+// (false, error line) while a client connection is not connected.
 //
 // Threading: compute, configure, start, stop and the actions are caller synchronises (one controlling
 // thread); received messages are evaluated on the connection's network thread; the sender thread sends.
@@ -69,8 +70,10 @@ public:
     // Takes no inputs.
     static bool createCompatible(const DataList& inputs, std::unique_ptr<Algorithm>* algorithm);
 
-    // Creates the connection from the chosen protocol and "Connection Properties"; status Error (logged)
-    // when that fails.
+    // Creates the connection from the chosen protocol and "Connection Properties" and brings it up: runs
+    // a server, connects a client that is not connected yet (waiting up to its "connectionTimeout", else
+    // 2 s), runs a UDP socket. Status Success only when the connection is up; Error (logged) when it
+    // could not be created or did not come up. Blocks for the wait.
     void compute() override;
     void configure(const Properties* properties) override;
     void configuration(Properties* properties) const override;
@@ -121,6 +124,8 @@ private:
         Clock::time_point time;
     };
 
+    // A connection exists and, for a client, is connected.
+    bool connectionReady() const;
     void onMessage(const std::shared_ptr<const std::string>& message);
     void send(const std::string& text);
     void reloadConnectionProperties();

@@ -13,8 +13,10 @@
 
 #include "Host/Core/ByteBuffer.h"
 #include "Host/Core/Log.h"
+#include "Stream/Network/ConnectionErrorLog.h"
 #include "Stream/Network/IoContextRunner.h"
 #include "Stream/Network/OutgoingQueue.h"
+#include "Stream/Network/StreamReceiveBuffer.h"
 
 namespace Corvexis::Network {
 
@@ -24,7 +26,6 @@ using boost::system::error_code;
 
 namespace {
 constexpr const char* kCategory = "TCPSocketClient";
-constexpr std::size_t kReadSize = 8192;
 }  // namespace
 
 // One connection attempt and, if it succeeds, the connection. Runs its own io_context on its own thread;
@@ -129,7 +130,7 @@ private:
     void do_read()
     {
         socket_.async_read_some(
-            asio::buffer(buffer_),
+            receive_.prepare(),
             [self = this->shared_from_this()](const error_code& ec, std::size_t n) { self->on_read(ec, n); });
     }
 
@@ -137,11 +138,15 @@ private:
     {
         if (ec)
             return fail(ec, "read");
-        if (Log::isAccepted(Log::Level::Debug, kCategory)) {
-            Log::log(Log::Level::Debug, kCategory, "Message received");
-            Log::log(Log::Level::Debug, kCategory, "Bytes Transferred: " + std::to_string(bytes));
-        }
-        owner_.signalMessageReceived.emitSignal(MessageBytes::make<T>(buffer_.data(), bytes));
+        const bool debug = Log::isAccepted(Log::Level::Debug, kCategory);
+        receive_.deliver(bytes, [&](std::shared_ptr<const T> message) {
+            if (debug) {
+                Log::log(Log::Level::Debug, kCategory, "Message received");
+                Log::log(Log::Level::Debug, kCategory,
+                         "Bytes Transferred: " + std::to_string(MessageBytes::size(*message)));
+            }
+            owner_.signalMessageReceived.emitSignal(std::move(message));
+        });
         do_read();
     }
 
@@ -174,8 +179,7 @@ private:
             Log::log(Log::Level::Debug, kCategory, "Ignore error (connection closed already)");
             return;
         }
-        Log::log(Log::Level::Error, kCategory,
-                 "Connection error " + std::to_string(ec.value()) + " : " + what + ": " + ec.message());
+        logConnectionError(kCategory, ec, what);
     }
 
     void closeSocket()
@@ -191,7 +195,7 @@ private:
     asio::io_context context_{1};
     tcp::resolver resolver_;
     tcp::socket socket_;
-    std::array<char, kReadSize> buffer_;
+    StreamReceiveBuffer<T> receive_;
     std::thread thread_;
     const std::string host_;
     const int port_;
@@ -202,8 +206,7 @@ private:
 };
 
 template <typename T>
-TCPSocketClient<T>::TCPSocketClient(const std::string& address, int port)
-    : address_(address), port_(port), maxQueuedBytes_(OutgoingQueue<T>::kDefaultMaxBytes)
+TCPSocketClient<T>::TCPSocketClient(const std::string& address, int port) : address_(address), port_(port)
 {
 }
 
@@ -217,29 +220,14 @@ TCPSocketClient<T>::~TCPSocketClient()
 template <typename T>
 bool TCPSocketClient<T>::connect(int timeoutMs)
 {
-    std::lock_guard connectLock(connectMutex_);
-    std::shared_ptr<ClientSession> previous;
-    std::shared_ptr<ClientSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        session = std::make_shared<ClientSession>(*this, address_.get(), port_, maxQueuedBytes_);
-        previous = std::exchange(session_, session);
-    }
-    if (previous)
-        previous->shutdown();
+    const auto connectLock = session_.lockConnect();
+    const auto session = session_.replace([this](std::size_t maxQueuedBytes) {
+        return std::make_shared<ClientSession>(*this, address_.get(), port_, maxQueuedBytes);
+    });
     session->start();
 
-    const auto begin = std::chrono::steady_clock::now();
-    const auto elapsedMs = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin)
-            .count();
-    };
-    while (!session->connected.load() && elapsedMs() <= timeoutMs)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    Log::log(Log::Level::Debug, kCategory, "Connection time : " + std::to_string(elapsedMs()) + " ms");
-
     const std::string where = address_.get() + ":" + std::to_string(port_);
-    if (session->connected.load()) {
+    if (ClientSessionSlot<ClientSession>::waitForConnection(*session, timeoutMs, kCategory)) {
         Log::log(Log::Level::Info, kCategory, "Succesfully connected to Server at: " + where);
         return true;
     }
@@ -250,23 +238,16 @@ bool TCPSocketClient<T>::connect(int timeoutMs)
 template <typename T>
 bool TCPSocketClient<T>::isConnected() const
 {
-    const auto session = currentSession();
-    return session && session->connected.load();
+    return session_.isConnected();
 }
 
 template <typename T>
 void TCPSocketClient<T>::disconnect()
 {
-    std::lock_guard connectLock(connectMutex_);
-    std::shared_ptr<ClientSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        session = std::move(session_);
-        session_.reset();
-    }
+    const auto connectLock = session_.lockConnect();
+    const auto session = session_.release();
     if (!session)
         return;
-    session->shutdown();
     if (session->socketOpen())
         Log::log(Log::Level::Error, kCategory, "Client socket is not successfully closed");
     else
@@ -276,31 +257,19 @@ void TCPSocketClient<T>::disconnect()
 template <typename T>
 void TCPSocketClient<T>::sendMessage(T message)
 {
-    const auto session = currentSession();
-    if (!session || !session->connected.load())
-        return;
-    session->send(std::move(message));
+    session_.send(std::move(message));
 }
 
 template <typename T>
 std::size_t TCPSocketClient<T>::queuedBytes() const
 {
-    const auto session = currentSession();
-    return session ? session->queuedBytes() : 0;
+    return session_.queuedBytes();
 }
 
 template <typename T>
 void TCPSocketClient<T>::setMaxQueuedBytes(std::size_t bytes)
 {
-    std::lock_guard lock(mutex_);
-    maxQueuedBytes_ = bytes;
-}
-
-template <typename T>
-std::shared_ptr<typename TCPSocketClient<T>::ClientSession> TCPSocketClient<T>::currentSession() const
-{
-    std::lock_guard lock(mutex_);
-    return session_;
+    session_.setMaxQueuedBytes(bytes);
 }
 
 template <typename T>

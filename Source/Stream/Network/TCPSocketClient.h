@@ -2,20 +2,21 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Host/Core/SignalReceiver.h"
 #include "Stream/Network/ClientConnectionBase.h"
+#include "Stream/Network/ClientSessionSlot.h"
 #include "Stream/Network/ConnectionBlueprint.h"
 #include "Stream/Network/IPAddress.h"
 
 namespace Corvexis::Network {
 
-// One outgoing TCP connection. Messages go out as their bytes, without framing; every completed read
-// of at most 8192 bytes is one received message, so message boundaries are not kept (users frame inside
-// the payload). Each connect() makes a new session with a thread of its own; there is no automatic
-// reconnection. Instantiated for std::string and ByteBuffer. Log category "TCPSocketClient".
+// One outgoing TCP connection. Messages go out as their bytes, without framing; received bytes are
+// delivered in order as messages of at most 8192 bytes (see StreamReceiveBuffer), so message boundaries
+// are not kept (users frame inside the payload). Each connect() makes a new session with a thread of its own;
+// there is no automatic reconnection. Instantiated for std::string and ByteBuffer. Log category
+// "TCPSocketClient".
 //
 // Outgoing messages wait in a queue bounded in bytes (setMaxQueuedBytes, 256 MiB by default). A message
 // that would take the queue beyond the bound is dropped and the session is closed with an error line:
@@ -54,17 +55,9 @@ public:
 private:
     class ClientSession;
 
-    std::shared_ptr<ClientSession> currentSession() const;
-
     const IPAddress address_;
     const int port_;
-
-    mutable std::mutex mutex_;
-    // guarded by mutex_ (connect and disconnect also hold connectMutex_ first)
-    std::shared_ptr<ClientSession> session_;
-    std::size_t maxQueuedBytes_;
-    // Serialises connect and disconnect, which take time and join threads.
-    std::mutex connectMutex_;
+    ClientSessionSlot<ClientSession> session_;
 };
 
 }  // namespace Corvexis::Network

@@ -13,8 +13,10 @@
 
 #include "Host/Core/ByteBuffer.h"
 #include "Host/Core/Log.h"
+#include "Stream/Network/ConnectionErrorLog.h"
 #include "Stream/Network/ListeningPool.h"
 #include "Stream/Network/OutgoingQueue.h"
+#include "Stream/Network/StreamReceiveBuffer.h"
 
 namespace Corvexis::Network {
 
@@ -25,7 +27,6 @@ using boost::system::error_code;
 namespace {
 
 constexpr const char* kCategory = "TCPSocketServer";
-constexpr std::size_t kReadSize = 8192;
 constexpr auto kSessionCloseWait = std::chrono::milliseconds(500);
 
 void fail(const error_code& ec, const char* what)
@@ -34,8 +35,7 @@ void fail(const error_code& ec, const char* what)
         Log::log(Log::Level::Warning, kCategory, "Igonre error (client already closed)");
         return;
     }
-    Log::log(Log::Level::Error, kCategory,
-             "Connection error " + std::to_string(ec.value()) + " : " + what + ": " + ec.message());
+    logConnectionError(kCategory, ec, what);
 }
 
 std::string endpointText(const tcp::endpoint& endpoint)
@@ -63,7 +63,7 @@ public:
         asio::post(socket_.get_executor(), [self = this->shared_from_this()] { self->do_read(); });
     }
 
-    // Caller holds the server's session list lock (list before queue).
+    // Caller holds the session list's lock (list before queue).
     void send(T&& message)
     {
         if (closeRequested.load())
@@ -103,7 +103,7 @@ private:
     void do_read()
     {
         socket_.async_read_some(
-            asio::buffer(buffer_),
+            receive_.prepare(),
             [self = this->shared_from_this()](const error_code& ec, std::size_t n) { self->on_read(ec, n); });
     }
 
@@ -116,7 +116,9 @@ private:
                 fail(ec, "read");
             return end();
         }
-        server_.signalMessageReceived.emitSignal(MessageBytes::make<T>(buffer_.data(), bytes));
+        receive_.deliver(bytes, [this](std::shared_ptr<const T> message) {
+            server_.signalMessageReceived.emitSignal(std::move(message));
+        });
         if (closeRequested.load())
             return end();
         do_read();
@@ -156,7 +158,7 @@ private:
     }
 
     tcp::socket socket_;
-    std::array<char, kReadSize> buffer_;
+    StreamReceiveBuffer<T> receive_;
     const std::string peer_;
     OutgoingQueue<T> queue_;
     TCPSocketServer& server_;
@@ -200,7 +202,10 @@ bool TCPSocketServer<T>::run()
             return fail(ec, "remote_endpoint");
         Log::log(Log::Level::Info, kCategory, "Connection established from client " + endpointText(remote));
         socket.set_option(tcp::no_delay(true), ec);
-        addSession(std::make_shared<ServerSession>(*this, std::move(socket), endpointText(remote)));
+        auto session = std::make_shared<ServerSession>(*this, std::move(socket), endpointText(remote));
+        session->setMaxQueuedBytes(maxQueuedBytes_.load());
+        sessions_.add(session);
+        session->start();
     });
     return true;
 }
@@ -214,23 +219,13 @@ bool TCPSocketServer<T>::stop()
     if (!listener_)
         return true;
     listener_->closeAcceptor();
-    std::unique_lock lock(sessionsMutex_);
-    for (const auto& session : sessions_)
-        session->close();
-    if (!sessionsChanged_.wait_for(lock, kSessionCloseWait, [this] { return sessions_.empty(); }))
+    const auto close = [](ServerSession& session) { session.close(); };
+    if (!sessions_.closeAll(kSessionCloseWait, close, close))
         Log::log(Log::Level::Warning, kCategory, "Error while closing the sessions");
-    for (const auto& session : sessions_)
-        session->close();
-    lock.unlock();
 
     // With the acceptor and every socket closed the pool runs out of work and ends.
     listener_->join();
-    std::vector<std::shared_ptr<ServerSession>> leftovers;
-    {
-        std::lock_guard sessionsLock(sessionsMutex_);
-        leftovers.swap(sessions_);
-    }
-    leftovers.clear();
+    sessions_.clear();
     // The next run() listens anew; sessions are gone before the context they belonged to.
     listener_.reset();
     localPort_.store(0);
@@ -254,7 +249,6 @@ bool TCPSocketServer<T>::isRunning() const
 template <typename T>
 std::size_t TCPSocketServer<T>::connectedClients() const
 {
-    std::lock_guard lock(sessionsMutex_);
     return sessions_.size();
 }
 
@@ -267,16 +261,7 @@ std::string TCPSocketServer<T>::address() const
 template <typename T>
 void TCPSocketServer<T>::sendMessage(T message)
 {
-    std::lock_guard lock(sessionsMutex_);
-    const std::size_t count = sessions_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i + 1 == count) {
-            sessions_[i]->send(std::move(message));
-        } else {
-            T copy = message;
-            sessions_[i]->send(std::move(copy));
-        }
-    }
+    sessions_.broadcast(std::move(message));
 }
 
 template <typename T>
@@ -288,37 +273,19 @@ int TCPSocketServer<T>::localPort() const
 template <typename T>
 std::size_t TCPSocketServer<T>::queuedBytes() const
 {
-    std::lock_guard lock(sessionsMutex_);
-    std::size_t total = 0;
-    for (const auto& session : sessions_)
-        total += session->queuedBytes();
-    return total;
+    return sessions_.queuedBytes();
 }
 
 template <typename T>
 void TCPSocketServer<T>::setMaxQueuedBytes(std::size_t bytes)
 {
-    std::lock_guard lock(sessionsMutex_);
-    maxQueuedBytes_ = bytes;
-}
-
-template <typename T>
-void TCPSocketServer<T>::addSession(std::shared_ptr<ServerSession> session)
-{
-    std::lock_guard lock(sessionsMutex_);
-    session->setMaxQueuedBytes(maxQueuedBytes_);
-    sessions_.push_back(session);
-    session->start();
+    maxQueuedBytes_.store(bytes);
 }
 
 template <typename T>
 void TCPSocketServer<T>::removeSession(const ServerSession* session)
 {
-    {
-        std::lock_guard lock(sessionsMutex_);
-        std::erase_if(sessions_, [session](const auto& s) { return s.get() == session; });
-    }
-    sessionsChanged_.notify_all();
+    sessions_.remove(session);
 }
 
 template <typename T>

@@ -1,24 +1,23 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "Stream/Network/ConnectionBlueprint.h"
 #include "Stream/Network/IPAddress.h"
 #include "Stream/Network/ServerConnectionBase.h"
+#include "Stream/Network/ServerSessionList.h"
 
 namespace Corvexis::Network {
 
 class ListeningPool;
 
 // Accepts any number of TCP clients on the IPv4 any-address and the given port (the address is only
-// reported by address()) and broadcasts every sendMessage to all of them. As with the client, every
-// completed read of at most 8192 bytes is one received message. A pool of `threads` threads runs all
+// reported by address()) and broadcasts every sendMessage to all of them. As with the client, received
+// bytes are delivered in order as messages of at most 8192 bytes. A pool of `threads` threads runs all
 // sessions; each session's handlers are serialised on a strand of its own, so handlers of different
 // sessions run in parallel. Instantiated for std::string and ByteBuffer. Log category "TCPSocketServer".
 //
@@ -30,7 +29,7 @@ class ListeningPool;
 // one client, once per client) and signalClientConnection(false) when a client leaves, all on a pool
 // thread.
 //
-// Locks: sessionsMutex_ before any session's queue lock.
+// Locks: the session list's lock before any session's queue lock.
 template <typename T>
 class TCPSocketServer : public ServerConnectionBase<T>
 {
@@ -70,7 +69,6 @@ private:
 
     std::unique_ptr<ListeningPool> makeListener();
 
-    void addSession(std::shared_ptr<ServerSession> session);
     void removeSession(const ServerSession* session);
 
     const IPAddress address_;
@@ -78,12 +76,9 @@ private:
     const int threads_;
     std::atomic<bool> running_{false};
     std::atomic<int> localPort_{0};
+    std::atomic<std::size_t> maxQueuedBytes_;
 
-    mutable std::mutex sessionsMutex_;
-    // guarded by sessionsMutex_
-    std::vector<std::shared_ptr<ServerSession>> sessions_;
-    std::size_t maxQueuedBytes_;
-    std::condition_variable sessionsChanged_;
+    ServerSessionList<ServerSession, T> sessions_;
 
     // Serialises run, stop and destruction, which replace and join the listener.
     mutable std::mutex listenerMutex_;

@@ -2,10 +2,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Stream/Network/ClientConnectionBase.h"
+#include "Stream/Network/ClientSessionSlot.h"
 #include "Stream/Network/ConnectionBlueprint.h"
 #include "Stream/Network/IPAddress.h"
 
@@ -51,16 +51,9 @@ public:
 private:
     class ClientSession;
 
-    std::shared_ptr<ClientSession> currentSession() const;
-
     const IPAddress address_;
     const int port_;
-
-    mutable std::mutex mutex_;
-    // guarded by mutex_ (connect and disconnect hold connectMutex_ first)
-    std::shared_ptr<ClientSession> session_;
-    std::size_t maxQueuedBytes_;
-    std::mutex connectMutex_;
+    ClientSessionSlot<ClientSession> session_;
 };
 
 }  // namespace Corvexis::Network

@@ -10,6 +10,7 @@
 
 #include "Host/Core/ByteBuffer.h"
 #include "Host/Core/Log.h"
+#include "Stream/Network/ConnectionErrorLog.h"
 #include "Stream/Network/ListeningPool.h"
 #include "Stream/Network/OutgoingQueue.h"
 #include "Stream/Network/WebsocketReceiveBuffer.h"
@@ -37,8 +38,7 @@ void fail(const error_code& ec, const char* what)
         Log::log(Log::Level::Debug, kCategory, "Igonre error (connection closed already)");
         return;
     }
-    Log::log(Log::Level::Error, kCategory,
-             "Connection error " + std::to_string(ec.value()) + " : " + what + ": " + ec.message());
+    logConnectionError(kCategory, ec, what);
 }
 
 }  // namespace
@@ -66,7 +66,7 @@ public:
         asio::dispatch(ws_.get_executor(), [self = this->shared_from_this()] { self->do_handshake(); });
     }
 
-    // Caller holds the server's session list lock (list before queue). Messages queued before the
+    // Caller holds the session list's lock (list before queue). Messages queued before the
     // handshake completed are written after it.
     void send(T&& message)
     {
@@ -242,8 +242,7 @@ WebsocketServer<T>::WebsocketServer(const std::string& address, int port, int th
       settings_{OutgoingQueue<T>::kDefaultMaxBytes, kDefaultMaxMessageSize,
                 std::chrono::duration_cast<std::chrono::milliseconds>(kDefaultHandshakeTimeout)}
 {
-    listener_ = std::make_unique<ListeningPool>(port_, threads_, "set_option_reuse_address", kCategory, fail);
-    localPort_.store(listener_->localPort());
+    listener_ = makeListener();
 }
 
 template <typename T>
@@ -259,11 +258,8 @@ bool WebsocketServer<T>::run()
     std::lock_guard listenerLock(listenerMutex_);
     if (running_.load())
         return true;
-    if (!listener_) {
-        listener_ =
-            std::make_unique<ListeningPool>(port_, threads_, "set_option_reuse_address", kCategory, fail);
-        localPort_.store(listener_->localPort());
-    }
+    if (!listener_)
+        listener_ = makeListener();
     if (!listener_->ready()) {
         Log::log(Log::Level::Error, kCategory, "Cannot run: not listening on port " + std::to_string(port_));
         return false;
@@ -291,8 +287,10 @@ bool WebsocketServer<T>::run()
             return;
         }
         socket.set_option(tcp::no_delay(true), ec);
-        addSession(std::make_shared<ServerSession>(*this, std::move(socket), peerAddress, peerPort,
-                                                   sessionSettings()));
+        auto session = std::make_shared<ServerSession>(*this, std::move(socket), peerAddress, peerPort,
+                                                       sessionSettings());
+        sessions_.add(session);
+        session->start();
     });
     return true;
 }
@@ -305,30 +303,27 @@ bool WebsocketServer<T>::stop()
     if (!listener_)
         return true;
     listener_->closeAcceptor();
-    bool closedInTime = true;
-    {
-        std::unique_lock lock(sessionsMutex_);
-        for (const auto& session : sessions_)
-            session->close();
-        if (!sessionsChanged_.wait_for(lock, kSessionCloseWait, [this] { return sessions_.empty(); })) {
-            Log::log(Log::Level::Warning, kCategory, "Error while closing the sessions");
-            closedInTime = false;
-            for (const auto& session : sessions_)
-                session->abort();
-        }
-    }
+    const bool closedInTime = sessions_.closeAll(
+        kSessionCloseWait, [](ServerSession& session) { session.close(); },
+        [](ServerSession& session) { session.abort(); });
+    if (!closedInTime)
+        Log::log(Log::Level::Warning, kCategory, "Error while closing the sessions");
     // With the acceptor and every socket closed the pool runs out of work; a session stuck in a close
     // handshake ends by its own time limit.
     listener_->join();
-    std::vector<std::shared_ptr<ServerSession>> leftovers;
-    {
-        std::lock_guard lock(sessionsMutex_);
-        leftovers.swap(sessions_);
-    }
-    leftovers.clear();
+    sessions_.clear();
     listener_.reset();
     localPort_.store(0);
     return closedInTime;
+}
+
+template <typename T>
+std::unique_ptr<ListeningPool> WebsocketServer<T>::makeListener()
+{
+    auto listener =
+        std::make_unique<ListeningPool>(port_, threads_, "set_option_reuse_address", kCategory, fail);
+    localPort_.store(listener->localPort());
+    return listener;
 }
 
 template <typename T>
@@ -340,7 +335,6 @@ bool WebsocketServer<T>::isRunning() const
 template <typename T>
 std::size_t WebsocketServer<T>::connectedClients() const
 {
-    std::lock_guard lock(sessionsMutex_);
     return sessions_.size();
 }
 
@@ -353,16 +347,7 @@ std::string WebsocketServer<T>::address() const
 template <typename T>
 void WebsocketServer<T>::sendMessage(T message)
 {
-    std::lock_guard lock(sessionsMutex_);
-    const std::size_t count = sessions_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i + 1 == count) {
-            sessions_[i]->send(std::move(message));
-        } else {
-            T copy = message;
-            sessions_[i]->send(std::move(copy));
-        }
-    }
+    sessions_.broadcast(std::move(message));
 }
 
 template <typename T>
@@ -380,73 +365,55 @@ int WebsocketServer<T>::localPort() const
 template <typename T>
 std::size_t WebsocketServer<T>::queuedBytes() const
 {
-    std::lock_guard lock(sessionsMutex_);
-    std::size_t total = 0;
-    for (const auto& session : sessions_)
-        total += session->queuedBytes();
-    return total;
+    return sessions_.queuedBytes();
 }
 
 template <typename T>
 void WebsocketServer<T>::setMaxQueuedBytes(std::size_t bytes)
 {
-    std::lock_guard lock(sessionsMutex_);
+    std::lock_guard lock(settingsMutex_);
     settings_.maxQueuedBytes = bytes;
 }
 
 template <typename T>
 void WebsocketServer<T>::setMaxMessageSize(std::size_t bytes)
 {
-    std::lock_guard lock(sessionsMutex_);
+    std::lock_guard lock(settingsMutex_);
     settings_.maxMessageSize = bytes;
 }
 
 template <typename T>
 std::size_t WebsocketServer<T>::maxMessageSize() const
 {
-    std::lock_guard lock(sessionsMutex_);
+    std::lock_guard lock(settingsMutex_);
     return settings_.maxMessageSize;
 }
 
 template <typename T>
 void WebsocketServer<T>::setHandshakeTimeout(std::chrono::milliseconds timeout)
 {
-    std::lock_guard lock(sessionsMutex_);
+    std::lock_guard lock(settingsMutex_);
     settings_.handshakeTimeout = timeout;
 }
 
 template <typename T>
 std::chrono::milliseconds WebsocketServer<T>::handshakeTimeout() const
 {
-    std::lock_guard lock(sessionsMutex_);
+    std::lock_guard lock(settingsMutex_);
     return settings_.handshakeTimeout;
 }
 
 template <typename T>
 typename WebsocketServer<T>::SessionSettings WebsocketServer<T>::sessionSettings() const
 {
-    std::lock_guard lock(sessionsMutex_);
+    std::lock_guard lock(settingsMutex_);
     return settings_;
-}
-
-template <typename T>
-void WebsocketServer<T>::addSession(const std::shared_ptr<ServerSession>& session)
-{
-    {
-        std::lock_guard lock(sessionsMutex_);
-        sessions_.push_back(session);
-    }
-    session->start();
 }
 
 template <typename T>
 void WebsocketServer<T>::removeSession(const ServerSession* session)
 {
-    {
-        std::lock_guard lock(sessionsMutex_);
-        std::erase_if(sessions_, [session](const auto& s) { return s.get() == session; });
-    }
-    sessionsChanged_.notify_all();
+    sessions_.remove(session);
 }
 
 template <typename T>

@@ -2,16 +2,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "Stream/Network/ConnectionBlueprint.h"
 #include "Stream/Network/IPAddress.h"
 #include "Stream/Network/ServerConnectionBase.h"
+#include "Stream/Network/ServerSessionList.h"
 
 namespace Corvexis::Network {
 
@@ -38,7 +37,7 @@ class ListeningPool;
 // accepted (true, with a refuse flag that a receiver may set synchronously to drop it) and when its
 // session ends (false, null flag). signalMessageSent and signalClientConnection are not emitted.
 //
-// Locks: sessionsMutex_ before any session's queue lock.
+// Locks: the session list's lock before any session's queue lock.
 template <typename T>
 class WebsocketServer : public ServerConnectionBase<T>
 {
@@ -92,8 +91,8 @@ private:
         std::chrono::milliseconds handshakeTimeout;
     };
 
+    std::unique_ptr<ListeningPool> makeListener();
     SessionSettings sessionSettings() const;
-    void addSession(const std::shared_ptr<ServerSession>& session);
     void removeSession(const ServerSession* session);
 
     const IPAddress address_;
@@ -102,11 +101,11 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> localPort_{0};
 
-    mutable std::mutex sessionsMutex_;
-    // guarded by sessionsMutex_
-    std::vector<std::shared_ptr<ServerSession>> sessions_;
+    ServerSessionList<ServerSession, T> sessions_;
+
+    mutable std::mutex settingsMutex_;
+    // guarded by settingsMutex_
     SessionSettings settings_;
-    std::condition_variable sessionsChanged_;
 
     // Serialises run, stop and destruction.
     mutable std::mutex listenerMutex_;

@@ -6,6 +6,8 @@
 #include "Host/Lib/FactoryRegistry.h"
 #include "Stream/Network/NetworkAlgorithmFactory.h"
 #include "Stream/Network/NetworkTestUtil.h"
+#include "Stream/Network/TCPSocketClient.h"
+#include "Stream/Network/TCPSocketServer.h"
 #include "Stream/Network/WebsocketServer.h"
 #include "Support/TestUtil.h"
 
@@ -71,6 +73,64 @@ TEST(ConnectionLatencyMeasuringAlgorithmTest, AnUnknownProtocolFailsTheComputati
     EXPECT_TRUE(capture->containsFragment(Log::Level::Error, "ConnectionLatencyTestAlgorithm",
                                           "Could not create Connection"));
     EXPECT_FALSE(algorithm.runAction("startTest"));
+}
+
+// A TCP client sender: compute() succeeds only once the connection is up, and a test cannot start
+// over a connection that never came up.
+TEST(ConnectionLatencyMeasuringAlgorithmTest, ATcpSenderSucceedsOnlyWithItsConnectionUp)
+{
+    Algo receiver;
+    Properties receiverSettings;
+    receiverSettings.setParam("connectionProtocol", "TCP Socket Server");
+    receiverSettings.addSubProperties("Connection Properties")->setParam("hostPort", 0);
+    receiver.configure(&receiverSettings);
+    receiver.compute();
+    ASSERT_EQ(receiver.status(), Algorithm::Status::Success);
+    auto* server = dynamic_cast<TCPSocketServer<std::string>*>(receiver.connection());
+    ASSERT_NE(server, nullptr);
+    ASSERT_TRUE(server->isRunning());
+
+    const auto makeSender = [](Algo& sender, int port) {
+        Properties settings;
+        settings.setParam("connectionProtocol", "TCP Socket Client");
+        Properties* block = settings.addSubProperties("Connection Properties");
+        block->setParam("hostIp", "127.0.0.1");
+        block->setParam("hostPort", port);
+        block->setParam("connectionTimeout", 300);
+        sender.configure(&settings);
+    };
+
+    {
+        Algo sender;
+        makeSender(sender, server->localPort());
+        sender.compute();
+        ASSERT_EQ(sender.status(), Algorithm::Status::Success);
+        auto* client = dynamic_cast<TCPSocketClient<std::string>*>(sender.connection());
+        ASSERT_NE(client, nullptr);
+        // Up when compute() returns, so the first message is not dropped.
+        EXPECT_TRUE(client->isConnected());
+        ASSERT_TRUE(sender.runAction("startTest"));
+        ASSERT_TRUE(waitUntil([&] { return receiver.isRunning(); }));
+        EXPECT_EQ(receiver.role(), Algo::Role::Receiver);
+        sender.stop();
+    }
+
+    // Nothing listens: the wait lasts the connection's time-out and the computation fails.
+    const int port = server->localPort();
+    ASSERT_TRUE(server->stop());
+    Algo sender;
+    makeSender(sender, port);
+    Log::ScopedCapture capture;
+    const auto begin = std::chrono::steady_clock::now();
+    sender.compute();
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 300ms);
+    EXPECT_EQ(sender.status(), Algorithm::Status::Error);
+    EXPECT_TRUE(capture->contains(Log::Level::Error, "ConnectionLatencyTestAlgorithm",
+                                  "The client connection did not connect"));
+    EXPECT_FALSE(sender.runAction("startTest"));
+    EXPECT_FALSE(sender.isRunning());
+    EXPECT_TRUE(capture->contains(Log::Level::Error, "ConnectionLatencyTestAlgorithm",
+                                  "Cannot start the test: the connection is not up"));
 }
 
 // A sender and a receiver in one process, over a WebSocket on loopback.
