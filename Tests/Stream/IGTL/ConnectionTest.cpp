@@ -259,6 +259,35 @@ TEST(ConnectionTest, ImageStreamDeliversOnlyWhileRunningAndOnlyItsOwnName)
     });
 }
 
+// A 64-bit float image crosses a live link into the image stream with every value exact (values a float
+// cannot hold included) and is described as a double image.
+TEST(ConnectionTest, Float64ImagesReachTheImageStreamExactly)
+{
+    LinkedPair link;
+    ASSERT_TRUE(link.linked());
+    IgtlImageStream in(link.server.get(), "Dose");
+    RecordCollector records(in);
+    ASSERT_TRUE(in.open() && in.start());
+    IgtlImageOutStream out(*link.client, "Dose");
+    ASSERT_TRUE(out.open() && out.start());
+    std::unique_ptr<MemImage> image = MemImage::create(ImageDescriptor(ImageDescriptor::kDouble, 5, 4, 2, 2));
+    auto* values = static_cast<double*>(image->data());
+    for (int i = 0; i < 80; ++i)
+        values[i] = (i - 40) * 0.1 + 1e-12 * i;
+    ASSERT_TRUE(out.sendImageData(*image, Eigen::Matrix4d::Identity(), 4242));
+    ASSERT_TRUE(records.waitFor(1));
+    const auto* record = dynamic_cast<const ImageStreamData*>(records.records()[0].get());
+    ASSERT_TRUE(record);
+    const MemImage* received = record->images()[0]->mem();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->descriptor().pixelType, ImageDescriptor::kDouble);
+    EXPECT_EQ(received->descriptor().slices, 2);
+    EXPECT_EQ(received->descriptor().channels, 2);
+    EXPECT_TRUE(received->hasSamePixels(*image));
+    EXPECT_EQ(static_cast<const double*>(received->data())[79], values[79]);
+    EXPECT_NE(in.describe().find("64 bit float"), std::string::npos) << in.describe();
+}
+
 TEST(ConnectionTest, PolyDataStreamTellsMeshesFromPointCloudsAndLogsEmptyMessages)
 {
     Log::ScopedCapture capture;
