@@ -1,6 +1,8 @@
 #include "Stream/StreamDataAnnotationFactory.h"
 
 #include "Stream/Framework/OutStream.h"
+#include "Stream/IGTL/IgtlImageStream.h"
+#include "Stream/IGTL/IgtlTrackingStream.h"
 
 namespace Corvexis {
 
@@ -11,49 +13,72 @@ StreamDataAnnotationFactory::~StreamDataAnnotationFactory() = default;
 std::string StreamDataAnnotationFactory::description(Data::Kind kind)
 {
     switch (kind) {
-    case Data::Kind::ImageStream:
-    case Data::Kind::VolumeStream:
-    case Data::Kind::EncodedImageStream: return "Image Stream";
-    case Data::Kind::TrackingStream: return "Tracking Stream";
-    case Data::Kind::PolyDataStream: return "PolyData Stream";
-    default: return {};
+        case Data::Kind::ImageStream:
+        case Data::Kind::VolumeStream:
+        case Data::Kind::EncodedImageStream:
+            return "Image Stream";
+        case Data::Kind::TrackingStream:
+            return "Tracking Stream";
+        case Data::Kind::PolyDataStream:
+            return "PolyData Stream";
+        default:
+            return {};
     }
 }
 
 std::string StreamDataAnnotationFactory::icon(Data::Kind kind)
 {
     switch (kind) {
-    case Data::Kind::ImageStream:
-    case Data::Kind::EncodedImageStream: return "IconImageStream.png";
-    case Data::Kind::VolumeStream: return "IconVolumeStream.png";
-    case Data::Kind::TrackingStream: return "IconTrackingStream.png";
-    case Data::Kind::PolyDataStream: return "IconPolyDataStream.png";
-    default: return {};
+        case Data::Kind::ImageStream:
+        case Data::Kind::EncodedImageStream:
+            return "IconImageStream.png";
+        case Data::Kind::VolumeStream:
+            return "IconVolumeStream.png";
+        case Data::Kind::TrackingStream:
+            return "IconTrackingStream.png";
+        case Data::Kind::PolyDataStream:
+            return "IconPolyDataStream.png";
+        default:
+            return {};
     }
 }
 
 DataAnnotation::Attribute StreamDataAnnotationFactory::stateAttribute(Stream::State state)
 {
     switch (state) {
-    case Stream::State::Running: return {"AttributeStreamRunning.png", "Stream Running"};
-    case Stream::State::Paused: return {"AttributeStreamPaused.png", "Stream Paused"};
-    case Stream::State::Open: return {"AttributeStreamOpen.png", "Stream Open"};
-    case Stream::State::Closed: return {"AttributeStreamClosed.png", "Stream Closed"};
-    default: return {"AttributeStreamTransition.png", "Stream In Transition"};
+        case Stream::State::Running:
+            return {"AttributeStreamRunning.png", "Stream Running"};
+        case Stream::State::Paused:
+            return {"AttributeStreamPaused.png", "Stream Paused"};
+        case Stream::State::Open:
+            return {"AttributeStreamOpen.png", "Stream Open"};
+        case Stream::State::Closed:
+            return {"AttributeStreamClosed.png", "Stream Closed"};
+        default:
+            return {"AttributeStreamTransition.png", "Stream In Transition"};
     }
 }
 
-std::optional<DataAnnotation::Attribute> StreamDataAnnotationFactory::modalityAttribute(Data::Modality modality)
+std::optional<DataAnnotation::Attribute> StreamDataAnnotationFactory::modalityAttribute(
+    Data::Modality modality)
 {
     switch (modality) {
-    case Data::Modality::Xray: return DataAnnotation::Attribute{"AttributeModalityXR.png", "X-Ray"};
-    case Data::Modality::CT: return DataAnnotation::Attribute{"AttributeModalityCT.png", "Computed Tomography"};
-    case Data::Modality::MR: return DataAnnotation::Attribute{"AttributeModalityMR.png", "MRI"};
-    case Data::Modality::Ultrasound: return DataAnnotation::Attribute{"AttributeModalityUS.png", "Ultrasound"};
-    case Data::Modality::NM: return DataAnnotation::Attribute{"AttributeModalityNM.png", "Nuclear Medicine"};
-    case Data::Modality::Label: return DataAnnotation::Attribute{"AttributeModalityLAB.png", "Label Map"};
-    case Data::Modality::DistanceMap: return DataAnnotation::Attribute{"AttributeModalityDIS.png", "Distance Map"};
-    default: return std::nullopt;
+        case Data::Modality::Xray:
+            return DataAnnotation::Attribute{"AttributeModalityXR.png", "X-Ray"};
+        case Data::Modality::CT:
+            return DataAnnotation::Attribute{"AttributeModalityCT.png", "Computed Tomography"};
+        case Data::Modality::MR:
+            return DataAnnotation::Attribute{"AttributeModalityMR.png", "MRI"};
+        case Data::Modality::Ultrasound:
+            return DataAnnotation::Attribute{"AttributeModalityUS.png", "Ultrasound"};
+        case Data::Modality::NM:
+            return DataAnnotation::Attribute{"AttributeModalityNM.png", "Nuclear Medicine"};
+        case Data::Modality::Label:
+            return DataAnnotation::Attribute{"AttributeModalityLAB.png", "Label Map"};
+        case Data::Modality::DistanceMap:
+            return DataAnnotation::Attribute{"AttributeModalityDIS.png", "Distance Map"};
+        default:
+            return std::nullopt;
     }
 }
 
@@ -64,8 +89,13 @@ std::optional<DataAnnotation> StreamDataAnnotationFactory::annotate(const Data& 
         return std::nullopt;
     const Data::Kind kind = stream->kind();
     DataAnnotation annotation;
-    // Out-streams share their kind with the streams they send; the description tells them apart.
-    if (dynamic_cast<const OutStream*>(stream) && kind == Data::Kind::ImageStream)
+    // Out-streams and OpenIGTLink input streams share their kind with other streams; the description
+    // tells them apart.
+    if (dynamic_cast<const IGTL::IgtlImageStream*>(stream))
+        annotation.description = "IGTLink Image Stream";
+    else if (dynamic_cast<const IGTL::IgtlTrackingStream*>(stream))
+        annotation.description = "IGTLink Tracking Stream";
+    else if (dynamic_cast<const OutStream*>(stream) && kind == Data::Kind::ImageStream)
         annotation.description = "Image OutStream";
     else if (dynamic_cast<const OutStream*>(stream) && kind == Data::Kind::TrackingStream)
         annotation.description = "Tracking OutStream";

@@ -8,8 +8,9 @@
 
 namespace Corvexis {
 
-// How streams appear in the host's data tree: a description and icon by kind, an attribute icon for
-// the stream's state, and, for image streams, one for the modality. Items that are not streams are
+// How streams appear in the host's data tree: a description and icon by kind (image and tracking
+// out-streams and OpenIGTLink input streams have descriptions of their own), an attribute icon for the
+// stream's state, and, for image streams, one for the modality. Items that are not streams are
 // left to other factories. Thread-safe.
 class StreamDataAnnotationFactory : public DataAnnotationFactory
 {

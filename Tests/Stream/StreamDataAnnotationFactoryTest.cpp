@@ -7,6 +7,11 @@
 #include "Stream/Framework/TestConnections.h"
 #include "Stream/Framework/TestStreams.h"
 #include "Stream/Framework/TrackingOutStream.h"
+#include "Stream/IGTL/Connection.h"
+#include "Stream/IGTL/IgtlImageOutStream.h"
+#include "Stream/IGTL/IgtlImageStream.h"
+#include "Stream/IGTL/IgtlTrackingOutStream.h"
+#include "Stream/IGTL/IgtlTrackingStream.h"
 
 namespace Corvexis {
 namespace {
@@ -78,6 +83,29 @@ TEST(StreamDataAnnotationFactoryTest, OutStreamsAreToldApartFromTheStreamsOfThei
     EXPECT_EQ(factory.annotate(tracking)->icon, "IconTrackingStream.png");
     // No out-stream name of its own for poly data.
     EXPECT_EQ(factory.annotate(polyData)->description, "PolyData Stream");
+}
+
+// OpenIGTLink input streams name themselves; their icons stay those of their kind, and the
+// OpenIGTLink out-streams are out-streams like any other.
+TEST(StreamDataAnnotationFactoryTest, IgtlInputStreamsHaveTheirOwnDescription)
+{
+    StreamDataAnnotationFactory factory;
+    IGTL::Connection connection("link", "127.0.0.1", 18944, false, false, false);  // never opened
+    IGTL::IgtlImageStream image(&connection, "Image");
+    IGTL::IgtlTrackingStream tracking(&connection, "Tracker", "TRANSFORM");
+    IGTL::IgtlImageOutStream imageOut(connection, "Image");
+    IGTL::IgtlTrackingOutStream trackingOut(connection, "Tracker", "TDATA");
+    auto annotation = factory.annotate(image);
+    ASSERT_TRUE(annotation);
+    EXPECT_EQ(annotation->description, "IGTLink Image Stream");
+    EXPECT_EQ(annotation->icon, "IconImageStream.png");
+    EXPECT_EQ(annotation->attributes.at(0).icon, "AttributeStreamClosed.png");
+    annotation = factory.annotate(tracking);
+    ASSERT_TRUE(annotation);
+    EXPECT_EQ(annotation->description, "IGTLink Tracking Stream");
+    EXPECT_EQ(annotation->icon, "IconTrackingStream.png");
+    EXPECT_EQ(factory.annotate(imageOut)->description, "Image OutStream");
+    EXPECT_EQ(factory.annotate(trackingOut)->description, "Tracking OutStream");
 }
 
 TEST(StreamDataAnnotationFactoryTest, StateIconFollowsTheStream)

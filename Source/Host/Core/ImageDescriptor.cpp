@@ -34,7 +34,7 @@ ImageDescriptor::ImageDescriptor(int pixelType_, int width_, int height_, int sl
 
 bool ImageDescriptor::isSignedType(int type)
 {
-    return type == kByte || type == kShort || type == kInt || type == kFloat;
+    return type == kByte || type == kShort || type == kInt || type == kFloat || type == kDouble;
 }
 
 std::size_t ImageDescriptor::typeSize(int type)
@@ -50,6 +50,8 @@ std::size_t ImageDescriptor::typeSize(int type)
         case kUInt:
         case kFloat:
             return 4;
+        case kDouble:
+            return 8;
         default:
             return 0;
     }
@@ -72,6 +74,8 @@ std::string ImageDescriptor::typeName(int type)
             return "UInt";
         case kFloat:
             return "Float";
+        case kDouble:
+            return "Double";
         default:
             return "Unknown";
     }

@@ -25,6 +25,7 @@ public:
     static constexpr int kInt = 5124;
     static constexpr int kUInt = 5125;
     static constexpr int kFloat = 5126;
+    static constexpr int kDouble = 5130;  // main memory only: the graphics card has no such texture
 
     // Largest pixel buffer a valid descriptor may describe (1 TiB); larger requests are input errors,
     // not allocation attempts.
@@ -58,8 +59,8 @@ public:
     // 3 for volumes (more than one slice), otherwise 2.
     int dimension() const { return slices > 1 ? 3 : 2; }
     bool isSigned() const { return isSignedType(pixelType); }
-    bool isFloat() const { return pixelType == kFloat; }
-    bool isInteger() const { return isKnownType(pixelType) && pixelType != kFloat; }
+    bool isFloat() const { return isFloatType(pixelType); }
+    bool isInteger() const { return isKnownType(pixelType) && !isFloatType(pixelType); }
 
     // Same pixel type, extents and channels; spacing equal within `spacingTolerance` (mm) per axis.
     bool isApproximatelyEqual(const ImageDescriptor& other, double spacingTolerance = 1e-6) const;
@@ -76,10 +77,14 @@ public:
     // Writes "pixelType", "width", "height", "slices", "channels", "spacing". Null does nothing.
     void configuration(Properties* p) const;
 
-    static bool isKnownType(int pixelType) { return pixelType >= kByte && pixelType <= kFloat; }
+    static bool isKnownType(int pixelType)
+    {
+        return (pixelType >= kByte && pixelType <= kFloat) || pixelType == kDouble;
+    }
+    static bool isFloatType(int pixelType) { return pixelType == kFloat || pixelType == kDouble; }
     static bool isSignedType(int pixelType);
     static std::size_t typeSize(int pixelType);
-    // "Byte", "UByte", "Short", "UShort", "Int", "UInt", "Float"; "Unknown" otherwise.
+    // "Byte", "UByte", "Short", "UShort", "Int", "UInt", "Float", "Double"; "Unknown" otherwise.
     static std::string typeName(int pixelType);
 
     // The type code of a C++ channel type, for example pixelTypeOf<std::uint8_t>() == kUByte.
@@ -104,6 +109,8 @@ constexpr int ImageDescriptor::pixelTypeOf()
         return kUInt;
     else if constexpr (std::is_same_v<T, float>)
         return kFloat;
+    else if constexpr (std::is_same_v<T, double>)
+        return kDouble;
     else
         static_assert(sizeof(T) == 0, "no OpenGL pixel type for this channel type");
 }

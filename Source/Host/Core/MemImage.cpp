@@ -70,6 +70,9 @@ bool dispatchPixelType(int pixelType, F&& f)
         case ImageDescriptor::kFloat:
             f(float{});
             return true;
+        case ImageDescriptor::kDouble:
+            f(double{});
+            return true;
         default:
             return false;
     }

@@ -9,5 +9,6 @@ template class TypedImage<std::uint16_t>;
 template class TypedImage<std::int32_t>;
 template class TypedImage<std::uint32_t>;
 template class TypedImage<float>;
+template class TypedImage<double>;
 
 }  // namespace Corvexis

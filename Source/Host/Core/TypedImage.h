@@ -9,7 +9,7 @@
 namespace Corvexis {
 
 // A main-memory image with channel type T (std::int8_t, std::uint8_t, std::int16_t, std::uint16_t,
-// std::int32_t, std::uint32_t or float); the descriptor's pixel type is always pixelTypeOf<T>().
+// std::int32_t, std::uint32_t, float or double); the descriptor's pixel type is always pixelTypeOf<T>().
 // Caller synchronises.
 template <typename T>
 class TypedImage : public MemImage

@@ -85,10 +85,9 @@ std::string ImageStream::describe() const
 
     text += ", " + std::to_string(desc->channels) + (desc->channels == 1 ? " channel" : " channels");
 
-    // OpenGL type codes below kFloat are integers.
     const std::size_t bits = desc->typeSize() * 8;
     text += ", " + std::to_string(bits) + " bit ";
-    if (desc->pixelType < ImageDescriptor::kFloat)
+    if (desc->isInteger())
         text += desc->isSigned() ? "signed integer" : "unsigned integer";
     else
         text += "float";

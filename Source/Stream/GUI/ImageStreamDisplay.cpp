@@ -76,6 +76,9 @@ QImage ImageStreamDisplay::toQImage(const MemImage& image)
         case ImageDescriptor::kFloat:
             window<float>(image, bytes);
             break;
+        case ImageDescriptor::kDouble:
+            window<double>(image, bytes);
+            break;
         default:
             return {};
     }

@@ -28,7 +28,7 @@ struct PixelScalar
 
 constexpr PixelScalar kTypeTable[] = {
     {5120, 2}, {5121, 3}, {5122, 4},  {5123, 5},
-    {5124, 6}, {5125, 7}, {5126, 10}, {Conversion::kPixelTypeDouble, 11},
+    {5124, 6}, {5125, 7}, {5126, 10}, {ImageDescriptor::kDouble, 11},
 };
 
 constexpr int kHostEndian = std::endian::native == std::endian::little ? igtl::ImageMessage::ENDIAN_LITTLE

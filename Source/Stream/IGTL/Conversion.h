@@ -29,15 +29,14 @@ namespace Corvexis::IGTL {
 //
 // Pixel types (OpenGL codes) and scalar types correspond as 5120 INT8 (2), 5121 UINT8 (3), 5122 INT16
 // (4), 5123 UINT16 (5), 5124 INT32 (6), 5125 UINT32 (7), 5126 FLOAT32 (10), 5130 FLOAT64 (11). Any
-// other pixel type is sent as scalar type 0; any other received scalar type gives no image. The host's
-// main-memory images have no 64-bit float type, so FLOAT64 images are recognised but not converted.
+// other pixel type is sent as scalar type 0; any other received scalar type gives no image. FLOAT64
+// images arrive as 64-bit float main-memory images, values unchanged.
 //
 // Threading: stateless; thread-safe (each message object belongs to its caller).
 class Conversion
 {
 public:
     static constexpr std::size_t kMaxNameLength = 20;  // the header's device name field
-    static constexpr int kPixelTypeDouble = 5130;
 
     // The first 20 characters.
     static std::string messageName(const std::string& name);

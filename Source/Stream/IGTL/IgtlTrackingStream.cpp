@@ -1,5 +1,7 @@
 #include "Stream/IGTL/IgtlTrackingStream.h"
 
+#include <algorithm>
+
 #include <igtlTrackingDataMessage.h>
 #include <igtlTransformMessage.h>
 
@@ -81,19 +83,39 @@ void IgtlTrackingStream::handleIncomingTrackingInformation(std::vector<TrackingI
     for (auto& instrument : instruments)
         if (instrument.timestamp == 0)
             instrument.timestamp = message.timestampMs;
+    // A TDATA message describes the whole tracker. TRANSFORM and TRACKING_CVX carry one instrument each
+    // ("<device>:<instrument>"), so the record is the last known pose of every instrument seen so far,
+    // with this message's instrument updated (or added); each instrument keeps the timestamp of its own
+    // last message.
+    const bool wholeTracker = deviceIgtlType() == MessageTypeNames::kTData;
     bool setChanged = false;
+    std::vector<TrackingInstrument> recordInstruments;
     {
         std::lock_guard lock(devicesMutex_);
-        setChanged = devices_.size() != instruments.size();
-        for (std::size_t i = 0; !setChanged && i < instruments.size(); ++i)
-            setChanged = devices_[i].id != instruments[i].id;
-        if (devices_ != instruments)
-            devices_ = instruments;
+        if (wholeTracker) {
+            setChanged = devices_.size() != instruments.size();
+            for (std::size_t i = 0; !setChanged && i < instruments.size(); ++i)
+                setChanged = devices_[i].id != instruments[i].id;
+            devices_ = std::move(instruments);
+        } else {
+            for (auto& instrument : instruments) {
+                auto known = std::find_if(devices_.begin(), devices_.end(), [&](const TrackingInstrument& d) {
+                    return d.id.ID() == instrument.id.ID();
+                });
+                if (known == devices_.end()) {
+                    devices_.push_back(std::move(instrument));
+                    setChanged = true;
+                } else {
+                    setChanged = setChanged || known->id != instrument.id;
+                    *known = std::move(instrument);
+                }
+            }
+        }
+        recordInstruments = devices_;
     }
-    auto record = std::make_shared<TrackingStreamData>(this, std::move(instruments));
+    auto record = std::make_shared<TrackingStreamData>(this, std::move(recordInstruments));
     record->setTimestampArrival(message.receiveTime);
-    if (record->timestampDevice() == 0)
-        record->setTimestampDevice(record->timestampArrival());
+    record->setTimestampDevice(message.timestampMs != 0 ? message.timestampMs : record->timestampArrival());
     if (setChanged)
         signalInstrumentsChanged.emitSignal();
     signalStreamData.emitSignal(std::move(record));

@@ -14,9 +14,11 @@ struct ParsedMessage;
 // The tracking messages of one device name and one type (TDATA, TRANSFORM or TRACKING_CVX) as a live
 // tracking stream. A message belongs to it when its device name equals the stream's, or is the stream's
 // followed by ":" and an instrument name ("Tracker:Needle"). TDATA carries every instrument of a record
-// ("igtl-<index>", named after the element); TRANSFORM and TRACKING_CVX carry one, identified by the full
-// device name and named after the part after the colon (or the device name). It listens from
-// construction and delivers only while Running.
+// ("igtl-<index>", named after the element) and replaces the instrument list. TRANSFORM and
+// TRACKING_CVX carry one instrument each, identified by the full device name and named after the part
+// after the colon (or the device name): the stream accumulates them, so every record holds the last
+// known pose of each instrument seen since construction, in the order they first appeared, each with
+// the timestamp of its own last message. It listens from construction and delivers only while Running.
 //
 // Keeps the last instrument list itself (devices()); the base's registry stays empty, so renaming and
 // main-instrument selection are refused.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "Host/Core/Signal.h"
 #include "Stream/Framework/ImageStream.h"
 
 namespace Corvexis {
@@ -37,6 +38,12 @@ public:
 
     ThreadingMode threadingMode() const override { return ThreadingMode::NoWorkerThread; }
     bool supportsPausing() const override;
+
+    // Emitted by the executor that feeds this stream after each attempt to create its algorithm
+    // (successful or not), on the executor's processing thread (the producer's with forced blocking)
+    // and without its locks held, so that whoever shows this stream (the executor may be gone from
+    // view once the stream was taken) can refresh.
+    Signal<> signalAlgorithmChanged;
 
 protected:
     bool openImpl() override { return true; }

@@ -4,9 +4,11 @@
 #include <utility>
 
 #include "Host/Core/MemImage.h"
+#include "Host/Core/TrackingSequence.h"
 #include "Host/Lib/ImageProcessing/PixelTypes.h"
 #include "Host/Lib/SharedImage.h"
 #include "Host/Lib/SharedImageSet.h"
+#include "Host/Lib/TrackedSharedImageSet.h"
 
 namespace Corvexis {
 
@@ -38,11 +40,13 @@ std::uint64_t LiveFrameAverageAlgorithm::meansComputed() const
 bool LiveFrameAverageAlgorithm::backgroundThreadProcessData()
 {
     moveBufferedDataToLiveContainer();
-    SharedImageSet* window = liveContainer();
+    TrackedSharedImageSet* window = liveContainer();
     const int keep = std::max(frameCount.value(), 1);
     while (window->size() > keep)
         window->remove(0);
-    liveTracking().clear();
+    // The mean uses no tracking: keep the window's memory to its frames.
+    for (int i = 0; i < window->numTracking(); ++i)
+        window->tracking(i)->clear();
     if (window->empty())
         return false;
 

@@ -6,12 +6,14 @@
 #include <exception>
 
 #include "Host/Core/Log.h"
+#include "Host/Core/TrackingSequence.h"
 #include "Host/GL/Context.h"
 #include "Host/GL/ContextManager.h"
 #include "Host/GL/Flush.h"
 #include "Host/GL/SyncObject.h"
-#include "Host/Lib/SharedImageSet.h"
+#include "Host/Lib/TrackedSharedImageSet.h"
 #include "Stream/Framework/ImageStreamData.h"
+#include "Stream/Framework/InstrumentCalibrationDataComponent.h"
 #include "Stream/Framework/Stream.h"
 #include "Stream/Framework/TrackingStreamData.h"
 
@@ -19,13 +21,83 @@ namespace Corvexis {
 
 namespace {
 constexpr std::string_view kCategory = "LiveStreamProcessingAlgorithm";
+
+std::unique_ptr<TrackedSharedImageSet> makeTrackedSet(std::string name)
+{
+    auto set = std::make_unique<TrackedSharedImageSet>(std::move(name));
+    set->setUseTimestamps(true);
+    return set;
 }
 
-// Buffered images (with timestamps, in an image set) and tracking samples by tracker name.
+// The sequence of `set` that receives the samples of the tracker named `name`, or null.
+TrackingSequence* findSequence(const TrackedSharedImageSet& set, const std::string& name)
+{
+    for (int i = 0; i < set.numTracking(); ++i) {
+        if (set.tracking(i)->trackerId().name() == name)
+            return set.tracking(i);
+    }
+    return nullptr;
+}
+
+// An empty sequence for `id`, named after the tracker.
+std::unique_ptr<TrackingSequence> makeSequence(const TrackerID& id)
+{
+    auto sequence = std::make_unique<TrackingSequence>(id.name());
+    sequence->setTrackerId(id);
+    return sequence;
+}
+
+// Gives `target` the spatial calibration of `source` and a copy of its calibration component.
+void copyCalibration(const TrackingSequence& source, TrackingSequence& target)
+{
+    target.setCalibration(source.calibration());
+    const auto* calibration = source.components().get<InstrumentCalibrationDataComponent>();
+    if (calibration == nullptr)
+        return;
+    auto* existing = target.components().get<InstrumentCalibrationDataComponent>();
+    if (existing == nullptr)
+        target.components().add(std::make_unique<InstrumentCalibrationDataComponent>(*calibration));
+    else if (!(*existing == *calibration))
+        *existing = *calibration;
+}
+
+// Sets the calibration of `instrumentId` from the stream's component into `sequence`, when the stream
+// has one for it.
+void applyStreamCalibration(const Stream* stream, const std::string& instrumentId, TrackingSequence& sequence)
+{
+    if (stream == nullptr)
+        return;
+    const auto* streamCalibrations = stream->components().get<InstrumentCalibrationDataComponent>();
+    if (streamCalibrations == nullptr)
+        return;
+    const std::optional<InstrumentCalibrationDataComponent::Calibration> calibration =
+        streamCalibrations->calibration(instrumentId);
+    if (!calibration)
+        return;
+    sequence.setCalibration(calibration->spatial);
+    auto& carried = sequence.components().getOrCreate<InstrumentCalibrationDataComponent>();
+    if (carried.calibration(instrumentId) != calibration)
+        carried.setCalibration(instrumentId, *calibration);
+}
+}  // namespace
+
+// Buffered images and tracking in one tracked image set, and the sequence of each tracker name in it.
 struct LiveStreamProcessingAlgorithm::Buffer
 {
-    SharedImageSet images;
-    std::map<std::string, TrackingSequence> tracking;
+    std::unique_ptr<TrackedSharedImageSet> set = makeTrackedSet("Buffer");
+    // Points into `set`, whose sequences are never removed.
+    std::map<std::string, TrackingSequence*> sequences;
+
+    TrackingSequence& sequence(const TrackerID& id)
+    {
+        auto [it, added] = sequences.try_emplace(id.name(), nullptr);
+        if (added) {
+            it->second = findSequence(*set, id.name());
+            if (it->second == nullptr)
+                it->second = set->addTracking(makeSequence(id));
+        }
+        return *it->second;
+    }
 };
 
 LiveStreamProcessingAlgorithm::LiveStreamProcessingAlgorithm(std::vector<Stream*> inputs,
@@ -96,8 +168,7 @@ bool LiveStreamProcessingAlgorithm::isRunning() const
 
 void LiveStreamProcessingAlgorithm::createLiveContainer()
 {
-    liveContainer_ = std::make_unique<SharedImageSet>("Live Container");
-    liveTracking_.clear();
+    liveContainer_ = makeTrackedSet("Live Container");
 }
 
 double LiveStreamProcessingAlgorithm::extractTimestamp(const StreamData* data) const
@@ -108,20 +179,87 @@ double LiveStreamProcessingAlgorithm::extractTimestamp(const StreamData* data) c
     return static_cast<double>(ms) / 1000.0;
 }
 
-void LiveStreamProcessingAlgorithm::trimImages(Buffer& buffer, std::size_t incoming) const
+void LiveStreamProcessingAlgorithm::trimImages(TrackedSharedImageSet& images, std::size_t incoming) const
 {
     const std::optional<int> limit = imageBufferSize.value();
     if (!limit)
         return;
     const std::size_t keep = static_cast<std::size_t>(std::max(*limit, 0));
-    const std::size_t have = static_cast<std::size_t>(buffer.images.size());
+    const std::size_t have = static_cast<std::size_t>(images.size());
     if (have + incoming <= keep)
         return;
     // Remove the oldest so that exactly `keep` remain once the new ones are in (all, if the frame alone
     // exceeds the limit).
     std::size_t remove = std::min(have, have + incoming - keep);
     while (remove-- > 0)
-        buffer.images.remove(0);
+        images.remove(0);
+}
+
+void LiveStreamProcessingAlgorithm::trimTracking(TrackedSharedImageSet& tracking) const
+{
+    const std::optional<int> limit = trackingBufferSize.value();
+    if (!limit)
+        return;
+    const int keep = std::max(*limit, 1);
+    for (int i = 0; i < tracking.numTracking(); ++i) {
+        TrackingSequence* sequence = tracking.tracking(i);
+        if (sequence->size() > keep)
+            sequence->removeOldest(sequence->size() - keep);
+    }
+}
+
+void LiveStreamProcessingAlgorithm::ensureSufficientTracking(const TrackedSharedImageSet& source,
+                                                             TrackedSharedImageSet& target)
+{
+    for (int i = target.numTracking(); i < source.numTracking(); ++i) {
+        const TrackingSequence& model = *source.tracking(i);
+        TrackingSequence* added = target.addTracking(makeSequence(model.trackerId()));
+        copyCalibration(model, *added);
+    }
+}
+
+void LiveStreamProcessingAlgorithm::moveImages(TrackedSharedImageSet& source, TrackedSharedImageSet& target)
+{
+    for (int i = 0; i < source.size(); ++i) {
+        target.add(source.get(i), source.timestamp(i));
+        *target.elementwiseComponents().at(static_cast<std::size_t>(target.size() - 1)) =
+            std::move(*source.elementwiseComponents().at(static_cast<std::size_t>(i)));
+    }
+    source.clear();
+}
+
+void LiveStreamProcessingAlgorithm::moveTracking(TrackedSharedImageSet& source, TrackedSharedImageSet& target)
+{
+    ensureSufficientTracking(source, target);
+    for (int i = 0; i < source.numTracking(); ++i) {
+        TrackingSequence& from = *source.tracking(i);
+        TrackingSequence* to = findSequence(target, from.trackerId().name());
+        if (to == nullptr)
+            to = target.addTracking(makeSequence(from.trackerId()));
+        copyCalibration(from, *to);
+        for (const TrackingSequence::Sample& sample : from.samples())
+            to->add(sample.matrix, sample.timeSec, sample.quality, sample.status);
+        from.clear();
+    }
+}
+
+void LiveStreamProcessingAlgorithm::moveImagesAndTracking(TrackedSharedImageSet& source,
+                                                          TrackedSharedImageSet& target)
+{
+    moveImages(source, target);
+    moveTracking(source, target);
+}
+
+void LiveStreamProcessingAlgorithm::selectAllFocusLast()
+{
+    if (!liveContainer_)
+        return;
+    std::vector<int> all(static_cast<std::size_t>(liveContainer_->size()));
+    for (int i = 0; i < liveContainer_->size(); ++i)
+        all[static_cast<std::size_t>(i)] = i;
+    liveContainer_->setSelection(all);
+    if (!all.empty())
+        liveContainer_->setFocus(all.back());
 }
 
 void LiveStreamProcessingAlgorithm::onNewStreamData(const std::shared_ptr<const StreamData>& data)
@@ -138,18 +276,19 @@ void LiveStreamProcessingAlgorithm::onNewStreamData(const std::shared_ptr<const 
         }
         {
             std::lock_guard lock(bufferMutex_);
-            trimImages(*input_, frames.size());
+            TrackedSharedImageSet& buffered = *input_->set;
+            trimImages(buffered, frames.size());
             const std::optional<int> limit = imageBufferSize.value();
             std::size_t skip = 0;
             if (limit && frames.size() > static_cast<std::size_t>(std::max(*limit, 0)))
                 skip = frames.size() - static_cast<std::size_t>(std::max(*limit, 0));
             for (std::size_t i = skip; i < frames.size(); ++i) {
-                input_->images.add(
-                    std::shared_ptr<SharedImage>(frames[i]->clone(Image::CloneOptions::Shallow)), time);
+                buffered.add(std::shared_ptr<SharedImage>(frames[i]->clone(Image::CloneOptions::Shallow)),
+                             time);
                 const DataComponentList* components = images->elementwiseComponents().at(i);
                 if (components != nullptr)
-                    *input_->images.elementwiseComponents().at(
-                        static_cast<std::size_t>(input_->images.size() - 1)) = *components;
+                    *buffered.elementwiseComponents().at(static_cast<std::size_t>(buffered.size() - 1)) =
+                        *components;
             }
             if (sync)
                 pendingSyncs_.push_back(std::move(sync));
@@ -165,14 +304,14 @@ void LiveStreamProcessingAlgorithm::onNewStreamData(const std::shared_ptr<const 
         for (const TrackingInstrument& instrument : tracking->instruments()) {
             if (instrument.quality < threshold)
                 continue;
-            TrackingSequence& sequence = input_->tracking[instrument.id.name()];
-            sequence.trackerId = instrument.id;
+            TrackingSequence& sequence = input_->sequence(instrument.id);
             if (limit) {
-                const std::size_t keep = static_cast<std::size_t>(std::max(*limit, 1));
-                while (sequence.samples.size() >= keep)
-                    sequence.samples.pop_front();
+                const int keep = std::max(*limit, 1);
+                if (sequence.size() >= keep)
+                    sequence.removeOldest(sequence.size() - keep + 1);
             }
-            sequence.samples.push_back({instrument.matrix, time, instrument.quality, instrument.status});
+            sequence.add(instrument.matrix, time, instrument.quality, instrument.status);
+            applyStreamCalibration(tracking->stream(), instrument.id.ID(), sequence);
         }
         // Tracking alone does not wake the derived algorithm: it works on images.
     }
@@ -204,27 +343,9 @@ void LiveStreamProcessingAlgorithm::handOver()
     for (auto& sync : syncs)
         sync->wait();
     std::lock_guard handoverLock(handoverMutex_);
-    trimImages(*handover_, static_cast<std::size_t>(input_->images.size()));
-    for (int i = 0; i < input_->images.size(); ++i) {
-        handover_->images.add(input_->images.get(i), input_->images.timestamp(i));
-        *handover_->images.elementwiseComponents().at(
-            static_cast<std::size_t>(handover_->images.size() - 1)) =
-            std::move(*input_->images.elementwiseComponents().at(static_cast<std::size_t>(i)));
-    }
-    input_->images.clear();
-    const std::optional<int> limit = trackingBufferSize.value();
-    for (auto& [name, sequence] : input_->tracking) {
-        TrackingSequence& target = handover_->tracking[name];
-        target.trackerId = sequence.trackerId;
-        for (const TrackingSample& sample : sequence.samples)
-            target.samples.push_back(sample);
-        if (limit) {
-            const std::size_t keep = static_cast<std::size_t>(std::max(*limit, 1));
-            while (target.samples.size() > keep)
-                target.samples.pop_front();
-        }
-    }
-    input_->tracking.clear();
+    trimImages(*handover_->set, static_cast<std::size_t>(input_->set->size()));
+    moveImagesAndTracking(*input_->set, *handover_->set);
+    trimTracking(*handover_->set);
 }
 
 void LiveStreamProcessingAlgorithm::moveBufferedDataToLiveContainer()
@@ -242,48 +363,29 @@ void LiveStreamProcessingAlgorithm::moveBufferedDataToLiveContainer()
             inputLock.lock();
             source = input_.get();
         }
-        for (int i = 0; i < source->images.size(); ++i) {
-            liveContainer_->add(source->images.get(i), source->images.timestamp(i));
-            *liveContainer_->elementwiseComponents().at(
-                static_cast<std::size_t>(liveContainer_->size() - 1)) =
-                std::move(*source->images.elementwiseComponents().at(static_cast<std::size_t>(i)));
-        }
-        source->images.clear();
-        for (auto& [name, sequence] : source->tracking) {
-            TrackingSequence& target = liveTracking_[name];
-            target.trackerId = sequence.trackerId;
-            for (const TrackingSample& sample : sequence.samples)
-                target.samples.push_back(sample);
-        }
-        source->tracking.clear();
+        moveImagesAndTracking(*source->set, *liveContainer_);
     }
-    std::vector<int> all(static_cast<std::size_t>(liveContainer_->size()));
-    for (int i = 0; i < liveContainer_->size(); ++i)
-        all[static_cast<std::size_t>(i)] = i;
-    liveContainer_->setSelection(all);
-    if (!all.empty())
-        liveContainer_->setFocus(all.back());
+    selectAllFocusLast();
 }
 
 OwningDataList LiveStreamProcessingAlgorithm::takeOutput()
 {
     if (!liveContainer_)
         return {};
-    liveTracking_.clear();
     return OwningDataList(std::move(liveContainer_));
 }
 
 int LiveStreamProcessingAlgorithm::bufferedImageCount() const
 {
     std::lock_guard lock(bufferMutex_);
-    return input_->images.size();
+    return input_->set->size();
 }
 
 int LiveStreamProcessingAlgorithm::bufferedSampleCount(const std::string& trackerName) const
 {
     std::lock_guard lock(bufferMutex_);
-    const auto it = input_->tracking.find(trackerName);
-    return it == input_->tracking.end() ? 0 : static_cast<int>(it->second.samples.size());
+    const auto it = input_->sequences.find(trackerName);
+    return it == input_->sequences.end() ? 0 : it->second->size();
 }
 
 std::chrono::nanoseconds LiveStreamProcessingAlgorithm::processingThreadCpuTime() const

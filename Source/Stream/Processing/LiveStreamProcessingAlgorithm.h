@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,16 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include <Eigen/Core>
-
 #include "Host/Core/Parameter.h"
 #include "Host/Core/SignalReceiver.h"
-#include "Host/Core/TrackerID.h"
 #include "Host/Lib/Algorithm.h"
+#include "Host/Lib/TrackedSharedImageSet.h"
 
 namespace Corvexis {
 
-class SharedImageSet;
 class Stream;
 class StreamData;
 
@@ -31,42 +27,34 @@ class SyncObject;
 
 // Base of algorithms that work on the recent history of live streams. It listens to any number of
 // streams, buffers their images (with timestamps and per-image components) and their tracking samples
-// (one sequence per tracker name), keeps both bounded ("imageBufferSize" images, "trackingBufferSize"
-// samples per tracker; none = unbounded), drops samples below "qualityThreshold", and hands what it
-// collected to the derived algorithm: on demand (moveBufferedDataToLiveContainer) or on its own
-// processing thread, which calls backgroundThreadProcessData whenever new images arrived and sleeps
-// otherwise. Timestamps are in seconds, from the arrival clock or, with "useDeviceTimestamps", the
-// device clock.
+// (one sequence per tracker name) in a tracked image set, keeps both bounded ("imageBufferSize" images,
+// "trackingBufferSize" samples per tracker; none = unbounded), drops samples below "qualityThreshold",
+// and hands what it collected to the derived algorithm: on demand (moveBufferedDataToLiveContainer) or
+// on its own processing thread, which calls backgroundThreadProcessData whenever new images arrived and
+// sleeps otherwise. Image timestamps are in milliseconds (as every image set keeps them), tracking
+// sample times in seconds; both come from the arrival clock or, with "useDeviceTimestamps", the device
+// clock.
+//
+// Calibration: when the emitting stream carries an InstrumentCalibrationDataComponent, the calibration
+// of each buffered instrument goes with its samples: the sequence's spatial calibration is set from it
+// (so TrackingSequence::matrix() gives calibrated poses), and the sequence carries an
+// InstrumentCalibrationDataComponent holding that instrument's calibration, temporal offset included.
+// The stream's component is read on the stream's thread: whoever changes it synchronises with the
+// stream's deliveries.
 //
 // Buffers: the input buffer is filled on the streams' threads under bufferMutex_. With a processing
 // thread, the thread moves the input buffer into the hand-over buffer (under handoverMutex_, applying the
 // same limits) each time it wakes, and moveBufferedDataToLiveContainer drains the hand-over buffer;
-// without one it drains the input buffer. Lock order: bufferMutex_ before handoverMutex_; threadMutex_
-// is never held with either. The live container (images with timestamps) and the live tracking belong
-// to the derived algorithm's thread: caller synchronises.
-//
-// The host's tracked image set is not part of this host stand-in yet: the live container is an image
-// set, and the live tracking is kept beside it (liveTracking()).
+// without one it drains the input buffer. Sequences are matched by tracker name and never removed from
+// a buffer (only emptied), so a tracker keeps its place. Lock order: bufferMutex_ before
+// handoverMutex_; threadMutex_ is never held with either. The live container belongs to the derived
+// algorithm's thread: caller synchronises.
 //
 // Threading: the stream callbacks run on the streams' threads; start, stop, isRunning, the parameters
 // and the counters are thread-safe; the rest is caller synchronises.
 class LiveStreamProcessingAlgorithm : public Algorithm, public SignalReceiver
 {
 public:
-    struct TrackingSample
-    {
-        Eigen::Matrix4d matrix = Eigen::Matrix4d::Identity();
-        double timeSec = 0.0;
-        double quality = 0.0;
-        int status = 0;
-    };
-    // One tracker's samples, oldest first.
-    struct TrackingSequence
-    {
-        TrackerID trackerId;
-        std::deque<TrackingSample> samples;
-    };
-
     // Connects to every input's records (null entries are skipped); starts the processing thread when
     // `useProcessingThread`, with a graphics context of its own when `processingThreadUsesOpenGl`.
     LiveStreamProcessingAlgorithm(std::vector<Stream*> inputs, bool useProcessingThread,
@@ -89,6 +77,11 @@ public:
 
     // 0 for null; otherwise the device or arrival timestamp in seconds. Thread-safe.
     double extractTimestamp(const StreamData* data) const;
+
+    // Gives `target` as many tracking sequences as `source` has: the missing ones are appended empty,
+    // with the tracker identifier, name and calibration of the source's sequence at that index. Caller
+    // synchronises.
+    static void ensureSufficientTracking(const TrackedSharedImageSet& source, TrackedSharedImageSet& target);
 
     // Images waiting in the input buffer, and samples of one tracker there. Thread-safe.
     int bufferedImageCount() const;
@@ -130,10 +123,19 @@ protected:
     // Wakes and joins the processing thread. Caller synchronises (not from the thread itself).
     void stopProcessingThread();
 
-    // The live container (null when there is none) and the tracking moved beside it, by tracker name.
-    // Caller synchronises (the thread that moves data into them).
-    SharedImageSet* liveContainer() const { return liveContainer_.get(); }
-    std::map<std::string, TrackingSequence>& liveTracking() { return liveTracking_; }
+    // The live container (null when there is none). Caller synchronises (the thread that moves data
+    // into it).
+    TrackedSharedImageSet* liveContainer() const { return liveContainer_.get(); }
+
+    // Move every image (with timestamp and components) / every tracking sample of `source` to the end
+    // of `target`, leaving `source` without images / with emptied sequences. Tracking goes to the
+    // target's sequence of the same tracker name (appended when missing) together with the source
+    // sequence's calibration. Caller synchronises both sets.
+    static void moveImages(TrackedSharedImageSet& source, TrackedSharedImageSet& target);
+    static void moveTracking(TrackedSharedImageSet& source, TrackedSharedImageSet& target);
+    static void moveImagesAndTracking(TrackedSharedImageSet& source, TrackedSharedImageSet& target);
+    // Selects every frame of the live container and focuses the last. Caller synchronises.
+    void selectAllFocusLast();
 
 private:
     struct Buffer;
@@ -142,7 +144,8 @@ private:
     void runProcessingThread();
     // Processing thread: settles the fences, then moves the input buffer into the hand-over buffer.
     void handOver();
-    void trimImages(Buffer& buffer, std::size_t incoming) const;
+    void trimImages(TrackedSharedImageSet& images, std::size_t incoming) const;
+    void trimTracking(TrackedSharedImageSet& tracking) const;
 
     // Set for good by startProcessingThread: from then on the hand-over buffer is the one drained.
     std::atomic<bool> useProcessingThread_{false};
@@ -169,8 +172,7 @@ private:
     std::thread thread_;
     std::atomic<bool> threadStarted_{false};
 
-    std::unique_ptr<SharedImageSet> liveContainer_;
-    std::map<std::string, TrackingSequence> liveTracking_;
+    std::unique_ptr<TrackedSharedImageSet> liveContainer_;
 };
 
 }  // namespace Corvexis

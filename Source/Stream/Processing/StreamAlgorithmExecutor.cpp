@@ -234,6 +234,13 @@ void StreamAlgorithmExecutor::instantiateAlgorithm(const std::shared_ptr<const S
     }
 }
 
+void StreamAlgorithmExecutor::announceAlgorithmChange()
+{
+    signalAlgorithmChanged.emitSignal();
+    if (AlgorithmExecutorStream* output = outputStream())
+        output->signalAlgorithmChanged.emitSignal();
+}
+
 void StreamAlgorithmExecutor::onStreamData(const std::shared_ptr<const StreamData>& data)
 {
     const auto record = std::dynamic_pointer_cast<const ImageStreamData>(data);
@@ -298,7 +305,7 @@ void StreamAlgorithmExecutor::process(TimestampedPayload<StreamAlgorithmExecutor
         }
         if (processor == nullptr) {
             algorithmLock.unlock();
-            signalAlgorithmChanged.emitSignal();
+            announceAlgorithmChange();
             return;
         }
         const DataComponentList none;
@@ -319,7 +326,7 @@ void StreamAlgorithmExecutor::process(TimestampedPayload<StreamAlgorithmExecutor
     }
     // After the lock: a receiver may rename or reconfigure.
     if (attemptedCreation)
-        signalAlgorithmChanged.emitSignal();
+        announceAlgorithmChange();
     if (results->empty())
         return;
 

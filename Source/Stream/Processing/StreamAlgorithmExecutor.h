@@ -82,7 +82,7 @@ public:
     Parameter<int> paramQueueSize{"queueSize", 5, this};
 
     // Emitted after an attempt to create the algorithm (successful or not), on the processing thread,
-    // so that a controller can refresh.
+    // so that a controller can refresh; the output stream's signalAlgorithmChanged follows at once.
     Signal<> signalAlgorithmChanged;
 
 protected:
@@ -97,6 +97,8 @@ protected:
 private:
     // Input stream's emitting thread.
     void onStreamData(const std::shared_ptr<const StreamData>& data);
+    // Emits signalAlgorithmChanged, then the output stream's. Processing thread, no lock held.
+    void announceAlgorithmChange();
     // Takes the algorithm over; null processor when it is not a SequentialImageProcessor (logged).
     void adoptAlgorithm(std::unique_ptr<Algorithm> algorithm, const std::string& name);
 

@@ -123,8 +123,8 @@ template <typename T, bool Clamp = true>
 inline T convert(float v, float highest)
 {
     const float clamped = !Clamp || v < highest ? v : highest;
-    if constexpr (std::is_same_v<T, float>)
-        return clamped;
+    if constexpr (std::is_floating_point_v<T>)
+        return static_cast<T>(clamped);
     else if constexpr (std::is_same_v<T, std::uint32_t>)
         return static_cast<std::uint32_t>(clamped);
     else  // through int32, which vectorises; exact, as the value is within T's range
@@ -431,6 +431,9 @@ void paintRows(const Job& job, int r0, int r1)
         case ImageDescriptor::kUInt:
             paintRowsTyped<std::uint32_t>(job, r0, r1);
             break;
+        case ImageDescriptor::kDouble:
+            paintRowsTyped<double>(job, r0, r1);
+            break;
         default:
             paintRowsTyped<float>(job, r0, r1);
             break;
@@ -677,6 +680,9 @@ void convertBackground(int pixelType, const float* bg, void* stored, std::size_t
         case ImageDescriptor::kUInt:
             convertRows<std::uint32_t>(bg, stored, count, highest);
             break;
+        case ImageDescriptor::kDouble:
+            convertRows<double>(bg, stored, count, highest);
+            break;
         default:
             convertRows<float>(bg, stored, count, highest);
             break;
@@ -693,6 +699,7 @@ bool knownType(int pixelType)
         case ImageDescriptor::kInt:
         case ImageDescriptor::kUInt:
         case ImageDescriptor::kFloat:
+        case ImageDescriptor::kDouble:
             return true;
         default:
             return false;

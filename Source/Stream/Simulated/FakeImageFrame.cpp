@@ -124,6 +124,7 @@ float FakeImageFrame::lowest(int pixelType)
     case ImageDescriptor::kInt:
         return -2147483648.0f;
     case ImageDescriptor::kFloat:
+    case ImageDescriptor::kDouble:
         return -3.402823466e38f;
     default:  // unsigned types
         return 0.0f;

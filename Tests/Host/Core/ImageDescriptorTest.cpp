@@ -20,7 +20,7 @@ TEST(ImageDescriptorTest, SizesOfEveryPixelType)
         bool isSigned;
     };
     const Case cases[] = {{5120, 1, true}, {5121, 1, false}, {5122, 2, true}, {5123, 2, false},
-                          {5124, 4, true}, {5125, 4, false}, {5126, 4, true}};
+                          {5124, 4, true}, {5125, 4, false}, {5126, 4, true}, {5130, 8, true}};
     for (const Case& c : cases) {
         ImageDescriptor d(c.type, 7, 5, 3, 2);
         SCOPED_TRACE(ImageDescriptor::typeName(c.type));
@@ -30,12 +30,15 @@ TEST(ImageDescriptorTest, SizesOfEveryPixelType)
         EXPECT_EQ(d.pixelCount(), 7u * 5u * 3u);
         EXPECT_EQ(d.byteSize(), 7u * 5u * 3u * 2u * c.typeSize);
         EXPECT_EQ(d.isSigned(), c.isSigned);
-        EXPECT_EQ(d.isFloat(), c.type == 5126);
+        EXPECT_EQ(d.isFloat(), c.type == 5126 || c.type == 5130);
+        EXPECT_EQ(d.isInteger(), !d.isFloat());
         EXPECT_EQ(d.dimension(), 3);
     }
     EXPECT_EQ(ImageDescriptor::pixelTypeOf<std::uint8_t>(), 5121);
     EXPECT_EQ(ImageDescriptor::pixelTypeOf<std::int16_t>(), 5122);
     EXPECT_EQ(ImageDescriptor::pixelTypeOf<float>(), 5126);
+    EXPECT_EQ(ImageDescriptor::pixelTypeOf<double>(), 5130);
+    EXPECT_EQ(ImageDescriptor::typeName(5130), "Double");
 }
 
 TEST(ImageDescriptorTest, DefaultIsUnsignedBytesWithUnitSpacingButInvalidExtent)
@@ -59,7 +62,10 @@ TEST(ImageDescriptorTest, ValidityBoundaries)
     EXPECT_FALSE(ImageDescriptor(5121, 1, 1, 1, 0).isValid());
     EXPECT_FALSE(ImageDescriptor(5119, 1, 1).isValid());
     EXPECT_FALSE(ImageDescriptor(5127, 1, 1).isValid());
-    EXPECT_FALSE(ImageDescriptor(5130, 1, 1).isValid());  // GL_DOUBLE is not a pixel type here
+    EXPECT_FALSE(ImageDescriptor(5128, 1, 1).isValid());
+    EXPECT_FALSE(ImageDescriptor(5129, 1, 1).isValid());
+    EXPECT_TRUE(ImageDescriptor(5130, 1, 1).isValid());
+    EXPECT_FALSE(ImageDescriptor(5131, 1, 1).isValid());
 
     ImageDescriptor d(5121, 4, 4);
     d.spacing = {1.0, 0.0, 1.0};

@@ -28,7 +28,7 @@ bool allZero(const MemImage& image)
 
 TEST(MemImageTest, CreateGivesZeroedAlignedTypedImageOfEveryPixelType)
 {
-    const int types[] = {5120, 5121, 5122, 5123, 5124, 5125, 5126};
+    const int types[] = {5120, 5121, 5122, 5123, 5124, 5125, 5126, 5130};
     for (int type : types) {
         SCOPED_TRACE(type);
         ImageDescriptor d(type, 13, 7, 3, 3);  // odd sizes: the buffer is not a multiple of 64
@@ -44,6 +44,7 @@ TEST(MemImageTest, CreateGivesZeroedAlignedTypedImageOfEveryPixelType)
     EXPECT_NE(dynamic_cast<TypedImage<std::uint16_t>*>(MemImage::create({5123, 2, 2}).get()), nullptr);
     EXPECT_NE(dynamic_cast<TypedImage<std::uint32_t>*>(MemImage::create({5125, 2, 2}).get()), nullptr);
     EXPECT_NE(dynamic_cast<TypedImage<float>*>(MemImage::create({5126, 2, 2}).get()), nullptr);
+    EXPECT_NE(dynamic_cast<TypedImage<double>*>(MemImage::create({5130, 2, 2}).get()), nullptr);
     EXPECT_EQ(dynamic_cast<TypedImage<float>*>(MemImage::create({5124, 2, 2}).get()), nullptr);
 }
 

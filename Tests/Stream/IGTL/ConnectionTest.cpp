@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+
 #include "Host/Core/DataList.h"
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"
@@ -112,14 +115,14 @@ TEST(ConnectionTest, TrackingTravelsAsEachMessageTypeAndKeepsNamesMatricesAndQua
         const std::size_t expected = type == "TDATA" ? 1 : 2;
         EXPECT_EQ(out.sentCount(), expected) << type;
         ASSERT_TRUE(records.waitFor(expected)) << type;
-        std::vector<TrackingInstrument> got;
         for (const auto& r : records.records()) {
             const auto* t = dynamic_cast<const TrackingStreamData*>(r.get());
             ASSERT_TRUE(t);
             EXPECT_EQ(t->timestampDevice(), 777000u) << type;
-            for (const auto& i : t->instruments())
-                got.push_back(i);
         }
+        // The last record holds both instruments, whichever way they travelled.
+        const auto* last = dynamic_cast<const TrackingStreamData*>(records.records().back().get());
+        const std::vector<TrackingInstrument> got = last->instruments();
         ASSERT_EQ(got.size(), 2u) << type;
         // Per-instrument messages are named "Tracker:<instrument>": the stream "Tracker" takes them all.
         EXPECT_EQ(got[0].id.name(), "Pointer") << type;
@@ -135,8 +138,81 @@ TEST(ConnectionTest, TrackingTravelsAsEachMessageTypeAndKeepsNamesMatricesAndQua
         if (type == "TDATA") {
             EXPECT_EQ(got[1].id.ID(), "igtl-1");
         }
-        EXPECT_EQ(in.devices().size(), type == "TDATA" ? 2u : 1u);
+        EXPECT_EQ(in.devices().size(), 2u) << type;
         EXPECT_TRUE(link.server->getConnectedDevices().count({type, "Tracker"}));
+    }
+}
+
+// Per-instrument messages ("Tracker:<instrument>") arriving interleaved build up one tracking stream:
+// every record carries each instrument seen so far, in order of first appearance, with the pose and
+// time of its own latest message. Names that only start like the stream's, other devices and other
+// types stay out.
+TEST(ConnectionTest, InterleavedPerInstrumentMessagesAccumulateIntoOneTrackingStream)
+{
+    for (const std::string type : {"TRANSFORM", "TRACKING_CVX"}) {
+        LinkedPair link;
+        ASSERT_TRUE(link.linked());
+        IgtlTrackingStream in(link.server.get(), "Tracker", type);
+        RecordCollector records(in);
+        std::atomic<int> setChanges{0};
+        auto changes = in.signalInstrumentsChanged.connect([&] { ++setChanges; });
+        ASSERT_TRUE(in.open() && in.start());
+
+        auto send = [&](const std::string& name, int k) {
+            TrackingInstrument instrument;
+            instrument.matrix(0, 3) = k;
+            instrument.quality = 0.5;
+            const std::uint64_t ms = 1000 + static_cast<std::uint64_t>(k);
+            if (type == "TRANSFORM")
+                return link.client->sendMessage(*Conversion::instrumentToTransform(instrument, name, ms));
+            return link.client->sendMessage(*Conversion::instrumentToTrackingCvx(instrument, name, ms));
+        };
+        const std::vector<std::string> pattern{"A", "B", "A", "C", "B", "B", "C", "A"};
+        // Expected state after each of our messages: instrument -> k of its latest message.
+        std::vector<std::vector<std::pair<std::string, int>>> expected;
+        std::vector<std::pair<std::string, int>> state;
+        std::vector<int> recordK;
+        for (int k = 0; k < 24; ++k) {
+            const std::string& instrument = pattern[static_cast<std::size_t>(k) % pattern.size()];
+            ASSERT_TRUE(send("Tracker:" + instrument, k));
+            auto known =
+                std::find_if(state.begin(), state.end(), [&](auto& e) { return e.first == instrument; });
+            if (known == state.end())
+                state.emplace_back(instrument, k);
+            else
+                known->second = k;
+            expected.push_back(state);
+            recordK.push_back(k);
+            if (k % 5 == 0) {
+                ASSERT_TRUE(send("TrackerX:" + instrument, 100 + k));
+                ASSERT_TRUE(send("Other:" + instrument, 200 + k));
+                ASSERT_TRUE(send("Other", 300 + k));
+            }
+        }
+        ASSERT_TRUE(records.waitFor(expected.size())) << type;
+        const auto all = records.records();
+        ASSERT_EQ(all.size(), expected.size()) << type;
+        for (std::size_t r = 0; r < all.size(); ++r) {
+            const auto* record = dynamic_cast<const TrackingStreamData*>(all[r].get());
+            ASSERT_TRUE(record);
+            EXPECT_EQ(record->timestampDevice(), 1000u + static_cast<std::uint64_t>(recordK[r])) << type << r;
+            const auto& instruments = record->instruments();
+            ASSERT_EQ(instruments.size(), expected[r].size()) << type << " record " << r;
+            for (std::size_t i = 0; i < instruments.size(); ++i) {
+                const auto& [name, k] = expected[r][i];
+                EXPECT_EQ(instruments[i].id.ID(), "Tracker:" + name) << type << r;
+                EXPECT_EQ(instruments[i].id.name(), name) << type << r;
+                EXPECT_DOUBLE_EQ(instruments[i].matrix(0, 3), k) << type << " record " << r << " " << name;
+                EXPECT_EQ(instruments[i].timestamp, 1000u + static_cast<std::uint64_t>(k)) << type << r;
+                EXPECT_DOUBLE_EQ(instruments[i].quality, type == "TRACKING_CVX" ? 0.5 : 1.0);
+            }
+        }
+        const std::vector<TrackingInstrument> devices = in.devices();
+        ASSERT_EQ(devices.size(), 3u) << type;
+        EXPECT_EQ(devices[2].id.ID(), "Tracker:C");
+        EXPECT_EQ(in.numInstruments(false), 3u);
+        EXPECT_EQ(setChanges.load(), 3) << "the set changed when A, B and C first appeared";
+        changes.disconnect();
     }
 }
 
@@ -181,6 +257,35 @@ TEST(ConnectionTest, ImageStreamDeliversOnlyWhileRunningAndOnlyItsOwnName)
         ASSERT_EQ(set.size(), 1);
         EXPECT_EQ(set.timestamp(0), 200.0);
     });
+}
+
+// A 64-bit float image crosses a live link into the image stream with every value exact (values a float
+// cannot hold included) and is described as a double image.
+TEST(ConnectionTest, Float64ImagesReachTheImageStreamExactly)
+{
+    LinkedPair link;
+    ASSERT_TRUE(link.linked());
+    IgtlImageStream in(link.server.get(), "Dose");
+    RecordCollector records(in);
+    ASSERT_TRUE(in.open() && in.start());
+    IgtlImageOutStream out(*link.client, "Dose");
+    ASSERT_TRUE(out.open() && out.start());
+    std::unique_ptr<MemImage> image = MemImage::create(ImageDescriptor(ImageDescriptor::kDouble, 5, 4, 2, 2));
+    auto* values = static_cast<double*>(image->data());
+    for (int i = 0; i < 80; ++i)
+        values[i] = (i - 40) * 0.1 + 1e-12 * i;
+    ASSERT_TRUE(out.sendImageData(*image, Eigen::Matrix4d::Identity(), 4242));
+    ASSERT_TRUE(records.waitFor(1));
+    const auto* record = dynamic_cast<const ImageStreamData*>(records.records()[0].get());
+    ASSERT_TRUE(record);
+    const MemImage* received = record->images()[0]->mem();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->descriptor().pixelType, ImageDescriptor::kDouble);
+    EXPECT_EQ(received->descriptor().slices, 2);
+    EXPECT_EQ(received->descriptor().channels, 2);
+    EXPECT_TRUE(received->hasSamePixels(*image));
+    EXPECT_EQ(static_cast<const double*>(received->data())[79], values[79]);
+    EXPECT_NE(in.describe().find("64 bit float"), std::string::npos) << in.describe();
 }
 
 TEST(ConnectionTest, PolyDataStreamTellsMeshesFromPointCloudsAndLogsEmptyMessages)

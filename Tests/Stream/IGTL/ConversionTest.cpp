@@ -1,5 +1,7 @@
 #include "Stream/IGTL/Conversion.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -56,8 +58,8 @@ Eigen::Matrix4d distinctMatrix()
 
 TEST(ConversionTest, EveryMappedPixelTypeSurvivesTheWireWithBytesSpacingAndTime)
 {
-    const std::vector<std::pair<int, int>> table{{5120, 2}, {5121, 3}, {5122, 4}, {5123, 5},
-                                                 {5124, 6}, {5125, 7}, {5126, 10}};
+    const std::vector<std::pair<int, int>> table{{5120, 2}, {5121, 3}, {5122, 4},  {5123, 5},
+                                                 {5124, 6}, {5125, 7}, {5126, 10}, {5130, 11}};
     for (const auto& [pixelType, scalarType] : table) {
         ImageDescriptor d(pixelType, 5, 3, 2, 3);
         d.spacing = Eigen::Vector3d(0.5, 0.25, 2.0);
@@ -95,17 +97,13 @@ TEST(ConversionTest, UnmappedTypesAreSentAsZeroAndUnknownScalarsGiveNoImage)
 {
     EXPECT_EQ(Conversion::scalarTypeForPixelType(5127), 0);
     EXPECT_EQ(Conversion::scalarTypeForPixelType(0), 0);
-    EXPECT_EQ(Conversion::pixelTypeForScalarType(11), Conversion::kPixelTypeDouble);
+    EXPECT_EQ(Conversion::pixelTypeForScalarType(11), ImageDescriptor::kDouble);
     EXPECT_FALSE(Conversion::pixelTypeForScalarType(12));
     EXPECT_FALSE(Conversion::pixelTypeForScalarType(0));
 
     igtl::ImageMessage::Pointer message = igtl::ImageMessage::New();
     message->SetDimensions(2, 2, 1);
     message->SetScalarType(12);
-    message->AllocateScalars();
-    EXPECT_FALSE(Conversion::messageToImage(*message));
-    // The host has no 64-bit float images: recognised, but not converted.
-    message->SetScalarType(11);
     message->AllocateScalars();
     EXPECT_FALSE(Conversion::messageToImage(*message));
 }
@@ -124,6 +122,43 @@ TEST(ConversionTest, BigEndianSixteenBitPixelsAreSwappedToHostOrder)
     const auto* values = static_cast<const std::uint16_t*>(image->data());
     EXPECT_EQ(values[0], 0x1234);
     EXPECT_EQ(values[1], 0xabcd);
+}
+
+// FLOAT64 images built and packed by the protocol library arrive as 64-bit float images with every
+// value exact, including values a float cannot hold, in either byte order.
+TEST(ConversionTest, Float64ImagesKeepEveryDoubleValueInBothByteOrders)
+{
+    const double values[] = {0.1, -1.0 / 3.0, 1e300, -4.9e-324, 123456789.123456789, 0.0};
+    for (const int endian : {igtl::ImageMessage::ENDIAN_LITTLE, igtl::ImageMessage::ENDIAN_BIG}) {
+        igtl::ImageMessage::Pointer message = igtl::ImageMessage::New();
+        message->SetDeviceName("Dose");
+        message->SetDimensions(3, 2, 1);
+        message->SetSpacing(0.5f, 0.5f, 2.0f);
+        message->SetScalarType(igtl::ImageMessage::TYPE_FLOAT64);
+        message->SetEndian(endian);
+        message->AllocateScalars();
+        auto* wire = static_cast<std::uint8_t*>(message->GetScalarPointer());
+        for (int i = 0; i < 6; ++i) {
+            std::uint8_t bytes[8];
+            std::memcpy(bytes, &values[i], 8);
+            const bool swap =
+                (endian == igtl::ImageMessage::ENDIAN_BIG) == (std::endian::native == std::endian::little);
+            if (swap)
+                std::reverse(bytes, bytes + 8);
+            std::memcpy(wire + 8 * i, bytes, 8);
+        }
+        message->Pack();
+        auto received = decodeAs<igtl::ImageMessage>(*message);
+        ASSERT_TRUE(received);
+        std::unique_ptr<MemImage> image = Conversion::messageToImage(*received);
+        ASSERT_TRUE(image) << endian;
+        EXPECT_EQ(image->pixelType(), ImageDescriptor::kDouble);
+        EXPECT_EQ(image->byteSize(), 48u);
+        EXPECT_EQ(image->spacing(), Eigen::Vector3d(0.5, 0.5, 2.0));
+        const auto* got = static_cast<const double*>(image->data());
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(got[i], values[i]) << "value " << i << " endian " << endian;
+    }
 }
 
 TEST(ConversionTest, DeviceNamesAreCutToTwentyCharacters)

@@ -257,6 +257,8 @@ TEST(InteropTest, ReferenceReceiveServerDecodesOrFramesEveryTypeWeSend)
     ASSERT_TRUE(own.sendTrackingCvxMessage(record, "Tracker"));
     auto pixels = MemImage::create(ImageDescriptor(ImageDescriptor::kShort, 7, 5, 1, 1));
     ASSERT_TRUE(image.sendImageData(*pixels, Eigen::Matrix4d::Identity(), 1700000000456));
+    auto doubles = MemImage::create(ImageDescriptor(ImageDescriptor::kDouble, 4, 3, 1, 1));
+    ASSERT_TRUE(image.sendImageData(*doubles, Eigen::Matrix4d::Identity(), 1700000000789));
     Mesh mesh;
     mesh.setGeometry({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
     ASSERT_TRUE(poly.sendMesh(mesh, "Surface"));
@@ -274,6 +276,9 @@ TEST(InteropTest, ReferenceReceiveServerDecodesOrFramesEveryTypeWeSend)
     const std::string out = peer.output();
     EXPECT_NE(out.find("Receiving TRANSFORM data type."), std::string::npos);
     EXPECT_NE(out.find("Receiving IMAGE data type."), std::string::npos);
+    // The 64-bit float image is decoded by the library as FLOAT64 of the size we sent.
+    EXPECT_NE(out.find("Scalar Type           : 11\nDimensions            : (4, 3, 1)"), std::string::npos)
+        << out.substr(0, 3000);
     EXPECT_NE(out.find("Receiving : TDATA"), std::string::npos);
     EXPECT_NE(out.find("Receiving : TRACKING_CVX"), std::string::npos);
     EXPECT_NE(out.find("Size : 52"), std::string::npos);

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <thread>
 
-#include "Host/Lib/SharedImageSet.h"
+#include "Host/Core/TrackingSequence.h"
+#include "Host/Lib/TrackedSharedImageSet.h"
+#include "Stream/Framework/InstrumentCalibrationDataComponent.h"
 #include "Stream/Framework/TestImageStreams.h"
 #include "Stream/Framework/TrackingStreamData.h"
 #include "Support/TestUtil.h"
@@ -32,7 +34,19 @@ public:
     ~ProbeAlgorithm() override { deactivate(); }
 
     using LiveStreamProcessingAlgorithm::liveContainer;
-    using LiveStreamProcessingAlgorithm::liveTracking;
+
+    // The live sequence of the tracker named `name`; fails the test when there is none.
+    const TrackingSequence& liveSequence(const std::string& name) const
+    {
+        const TrackedSharedImageSet* live = liveContainer();
+        for (int i = 0; live != nullptr && i < live->numTracking(); ++i) {
+            if (live->tracking(i)->trackerId().name() == name)
+                return *live->tracking(i);
+        }
+        ADD_FAILURE() << "no live sequence for " << name;
+        static const TrackingSequence none;
+        return none;
+    }
 
     std::atomic<int> repeats{0};
 
@@ -40,12 +54,14 @@ protected:
     bool backgroundThreadProcessData() override { return repeats.fetch_sub(1) > 0; }
 };
 
-void emitTracking(Stream& stream, const std::string& name, double quality, std::uint64_t ms)
+void emitTracking(Stream& stream, const std::string& name, double quality, std::uint64_t ms,
+                  bool fromStream = false)
 {
     TrackingInstrument instrument(TrackerID(name + "-id", name));
     instrument.quality = quality;
     instrument.matrix(0, 3) = static_cast<double>(ms);
-    auto record = std::make_shared<TrackingStreamData>(nullptr, std::vector<TrackingInstrument>{instrument});
+    auto record = std::make_shared<TrackingStreamData>(fromStream ? &stream : nullptr,
+                                                       std::vector<TrackingInstrument>{instrument});
     record->setTimestampArrival(ms);
     record->setTimestampDevice(ms + 500);
     stream.signalStreamData.emitSignal(record);
@@ -95,11 +111,13 @@ TEST(LiveStreamProcessingAlgorithmTest, TrackingBufferIsBoundedPerTracker)
     EXPECT_EQ(most, 100);
     EXPECT_EQ(algorithm.bufferedSampleCount("pointer"), 100);
     algorithm.moveBufferedDataToLiveContainer();
-    const auto& probe = algorithm.liveTracking().at("probe");
-    ASSERT_EQ(probe.samples.size(), 100u);
-    EXPECT_DOUBLE_EQ(probe.samples.front().timeSec, 0.151);  // samples 151..250 remain
-    EXPECT_DOUBLE_EQ(probe.samples.back().matrix(0, 3), 250.0);
-    EXPECT_EQ(probe.trackerId.ID(), "probe-id");
+    const TrackingSequence& probe = algorithm.liveSequence("probe");
+    ASSERT_EQ(probe.size(), 100);
+    EXPECT_DOUBLE_EQ(probe.timestamp(0), 0.151);  // samples 151..250 remain
+    EXPECT_DOUBLE_EQ(probe.rawMatrix(99)(0, 3), 250.0);
+    EXPECT_EQ(probe.trackerId().ID(), "probe-id");
+    EXPECT_EQ(algorithm.liveSequence("pointer").size(), 100);
+    EXPECT_EQ(algorithm.liveContainer()->numTracking(), 2);
 }
 
 TEST(LiveStreamProcessingAlgorithmTest, QualityThresholdKeepsSamplesAtExactlyTheThreshold)
@@ -128,7 +146,94 @@ TEST(LiveStreamProcessingAlgorithmTest, TimestampsComeFromTheChosenClockInSecond
     EXPECT_DOUBLE_EQ(algorithm.extractTimestamp(&record), 2.75);
     emitTracking(input, "probe", 1.0, 4000);
     algorithm.moveBufferedDataToLiveContainer();
-    EXPECT_DOUBLE_EQ(algorithm.liveTracking().at("probe").samples.front().timeSec, 4.5);
+    EXPECT_DOUBLE_EQ(algorithm.liveSequence("probe").timestamp(0), 4.5);
+}
+
+// The stream's calibration of an instrument goes with its samples: the sequence gives calibrated poses
+// and carries the calibration (temporal offset included), through the hand-over buffer as well.
+TEST(LiveStreamProcessingAlgorithmTest, InstrumentCalibrationsOfTheStreamTravelWithTheSamples)
+{
+    for (const bool thread : {false, true}) {
+        ManualImageStream input;
+        Eigen::Matrix4d spatial = Eigen::Matrix4d::Identity();
+        spatial(2, 3) = 7.0;
+        input.components().emplace<InstrumentCalibrationDataComponent>().setCalibration("probe-id", spatial,
+                                                                                        12.5);
+        ProbeAlgorithm algorithm({&input}, thread);
+        emitTracking(input, "probe", 1.0, 1000, true);
+        emitTracking(input, "pointer", 1.0, 1000, true);  // no calibration for this one
+        if (thread) {
+            input.emitFrame(kFrame);
+            ASSERT_TRUE(waitUntil([&] { return algorithm.processingCalls() >= 1; }));
+        }
+        algorithm.moveBufferedDataToLiveContainer();
+        const TrackingSequence& probe = algorithm.liveSequence("probe");
+        ASSERT_EQ(probe.size(), 1) << thread;
+        EXPECT_EQ(probe.calibration(), spatial) << thread;
+        EXPECT_DOUBLE_EQ(probe.rawMatrix(0)(0, 3), 1000.0);
+        EXPECT_DOUBLE_EQ(probe.matrix(0)(2, 3), 7.0) << "the pose is calibrated";
+        const auto* carried = probe.components().get<InstrumentCalibrationDataComponent>();
+        ASSERT_NE(carried, nullptr) << thread;
+        ASSERT_TRUE(carried->calibration("probe-id"));
+        EXPECT_DOUBLE_EQ(carried->calibration("probe-id")->temporal, 12.5);
+        EXPECT_EQ(carried->calibrations().size(), 1u);
+
+        const TrackingSequence& pointer = algorithm.liveSequence("pointer");
+        EXPECT_TRUE(pointer.calibration().isIdentity());
+        EXPECT_EQ(pointer.components().get<InstrumentCalibrationDataComponent>(), nullptr);
+
+        // A changed calibration reaches the next sample's sequence.
+        spatial(2, 3) = -3.0;
+        input.components().get<InstrumentCalibrationDataComponent>()->setCalibration("probe-id", spatial,
+                                                                                     0.0);
+        emitTracking(input, "probe", 1.0, 2000, true);
+        if (thread) {
+            input.emitFrame(kFrame);
+            ASSERT_TRUE(waitUntil([&] { return algorithm.processingCalls() >= 2; }));
+        }
+        algorithm.moveBufferedDataToLiveContainer();
+        const TrackingSequence& again = algorithm.liveSequence("probe");
+        EXPECT_EQ(again.size(), 2);
+        EXPECT_DOUBLE_EQ(again.matrix(1)(2, 3), -3.0);
+        EXPECT_DOUBLE_EQ(
+            again.components().get<InstrumentCalibrationDataComponent>()->calibration("probe-id")->temporal,
+            0.0);
+    }
+}
+
+// Trackers keep their sequence (and place) across moves; a new live container gets every known
+// tracker, empty where nothing new arrived.
+TEST(LiveStreamProcessingAlgorithmTest, LiveContainerIsATrackedImageSetWithOneSequencePerTracker)
+{
+    ManualImageStream input;
+    ProbeAlgorithm algorithm({&input}, false);
+    input.emitFrame(kFrame, 1, 1000);
+    emitTracking(input, "probe", 1.0, 1000);
+    emitTracking(input, "pointer", 1.0, 1000);
+    algorithm.moveBufferedDataToLiveContainer();
+    TrackedSharedImageSet* live = algorithm.liveContainer();
+    ASSERT_EQ(live->size(), 1);
+    ASSERT_EQ(live->numTracking(), 2);
+    EXPECT_EQ(live->tracking(0)->trackerId().name(), "probe");
+    EXPECT_EQ(live->tracking(1)->trackerId().name(), "pointer");
+    EXPECT_DOUBLE_EQ(live->frameMatrix(0)(0, 3), 1000.0);  // the frame is placed by the first tracker
+
+    emitTracking(input, "pointer", 1.0, 2000);
+    OwningDataList first = algorithm.takeOutput();
+    ASSERT_EQ(first.size(), 1u);
+    algorithm.moveBufferedDataToLiveContainer();
+    live = algorithm.liveContainer();
+    ASSERT_EQ(live->numTracking(), 2);
+    EXPECT_EQ(live->tracking(0)->size(), 0);
+    EXPECT_EQ(live->tracking(1)->size(), 1);
+    EXPECT_DOUBLE_EQ(live->tracking(1)->timestamp(0), 2.0);
+
+    TrackedSharedImageSet target;
+    target.addTracking(std::make_unique<TrackingSequence>());
+    LiveStreamProcessingAlgorithm::ensureSufficientTracking(*live, target);
+    ASSERT_EQ(target.numTracking(), 2);
+    EXPECT_EQ(target.tracking(1)->trackerId().ID(), "pointer-id");
+    EXPECT_TRUE(target.tracking(1)->empty());
 }
 
 TEST(LiveStreamProcessingAlgorithmTest, OutputIsTheLiveContainerOnlyOnceItExists)
@@ -139,7 +244,10 @@ TEST(LiveStreamProcessingAlgorithmTest, OutputIsTheLiveContainerOnlyOnceItExists
     algorithm.createLiveContainer();
     OwningDataList out = algorithm.takeOutput();
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(dynamic_cast<SharedImageSet*>(out[0])->size(), 0);
+    auto* container = dynamic_cast<TrackedSharedImageSet*>(out[0]);
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(container->size(), 0);
+    EXPECT_TRUE(container->useTimestamps());
     EXPECT_TRUE(algorithm.takeOutput().empty());
 }
 

@@ -240,6 +240,38 @@ TEST_F(StreamAlgorithmExecutorTest, ChangeSignalFollowsEachCreationAttemptOutsid
     EXPECT_EQ(out.firstBytes(), (std::vector<int>{2, 2}));
 }
 
+// The output stream announces the same attempts, also once it was taken from the executor; a frame
+// processed by a living algorithm announces nothing.
+TEST_F(StreamAlgorithmExecutorTest, OutputStreamAnnouncesEachAlgorithmCreationAttempt)
+{
+    StreamAlgorithmExecutor executor(input);
+    executor.setStreamAlgorithmName("Test.Missing");
+    int executorSignals = 0;
+    std::vector<std::pair<int, bool>> streamSignals;  // executor signals seen before, algorithm present
+    auto onExecutor = executor.signalAlgorithmChanged.connect([&] { ++executorSignals; });
+    AlgorithmExecutorStream* output = executor.outputStream();
+    auto onStream = output->signalAlgorithmChanged.connect(
+        [&] { streamSignals.emplace_back(executorSignals, executor.streamAlgorithm() != nullptr); });
+    input.emitFrame(kFrame, 1);
+    executor.waitUntilCompleted();
+    ASSERT_EQ(streamSignals.size(), 1u);
+    EXPECT_EQ(streamSignals[0], std::make_pair(1, false));  // after the executor's, for the failure
+
+    OwningDataList taken = executor.takeOutput();
+    ASSERT_EQ(taken.size(), 1u);
+    executor.setStreamAlgorithmName("Test.Add");
+    RecordCollector out(*output);
+    for (int i = 0; i < 3; ++i) {
+        input.emitFrame(kFrame, 1);
+        executor.waitUntilCompleted();
+    }
+    EXPECT_EQ(out.count(), 3u);
+    ASSERT_EQ(streamSignals.size(), 2u);
+    EXPECT_EQ(streamSignals[1], std::make_pair(2, true));
+    onStream.disconnect();
+    onExecutor.disconnect();
+}
+
 TEST_F(StreamAlgorithmExecutorTest, OutputFollowsFrameCountKindAndModality)
 {
     StreamAlgorithmExecutor executor(input, std::make_unique<AddProcessor>(1));

@@ -150,6 +150,9 @@ TEST(FakeImageCpuPainterTest, CrowdedSmallImagesAndLaterImagesOfARecordEqualTheR
                 frameOf(ImageDescriptor(ImageDescriptor::kUByte, 12, 9, 1, 2), counter, imageIndex));
     expectMatchesReference(frameOf(ImageDescriptor(ImageDescriptor::kShort, 1, 1, 1, 1), 10));
     expectMatchesReference(frameOf(ImageDescriptor(ImageDescriptor::kFloat, 1, 37, 1, 3), 10));
+    // Doubles hold the painter's single-precision values exactly (main memory only).
+    for (int counter : {0, 45, 135})
+        expectMatchesReference(frameOf(ImageDescriptor(ImageDescriptor::kDouble, 53, 41, 1, 3), counter));
 }
 
 TEST(FakeImageCpuPainterTest, VolumesEqualTheReference)

@@ -115,6 +115,7 @@ inline double valueAt(const MemImage& image, int x, int y, int z, int ch)
     case ImageDescriptor::kUShort: return *reinterpret_cast<const std::uint16_t*>(bytes);
     case ImageDescriptor::kInt: return *reinterpret_cast<const std::int32_t*>(bytes);
     case ImageDescriptor::kUInt: return *reinterpret_cast<const std::uint32_t*>(bytes);
+    case ImageDescriptor::kDouble: return *reinterpret_cast<const double*>(bytes);
     default: return *reinterpret_cast<const float*>(bytes);
     }
 }

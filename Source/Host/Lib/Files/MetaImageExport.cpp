@@ -46,6 +46,8 @@ const char* elementType(int pixelType)
             return "MET_UINT";
         case ImageDescriptor::kFloat:
             return "MET_FLOAT";
+        case ImageDescriptor::kDouble:
+            return "MET_DOUBLE";
         default:
             return nullptr;
     }

@@ -29,15 +29,17 @@ R visit(int pixelType, F&& f, R otherwise)
             return f(std::uint32_t{});
         case ImageDescriptor::kFloat:
             return f(float{});
+        case ImageDescriptor::kDouble:
+            return f(double{});
         default:
             return otherwise;
     }
 }
 
 // The arithmetic type in which values of T are combined: float keeps 8- and 16-bit integers and floats
-// exact enough; 32-bit integers need double.
+// exact enough; 32-bit integers and doubles need double.
 template <typename T>
-using Accumulator = std::conditional_t<sizeof(T) >= 4 && std::is_integral_v<T>, double, float>;
+using Accumulator = std::conditional_t<sizeof(T) >= 4 && !std::is_same_v<T, float>, double, float>;
 
 // `v` as a T: floats pass unchanged; integers are clamped to T's range and rounded half up. Rounding is
 // done as a truncation of a non-negative value (v - lowest + 0.5), which vectorises and which the compute

@@ -36,6 +36,11 @@ inline std::shared_ptr<SharedImage> randomFrame(const ImageDescriptor& d, std::u
         for (std::size_t i = 0; i < mem->byteSize() / 4; ++i)
             f[i] = static_cast<float>(i) * 0.25f - 3.0f;
     }
+    if (d.pixelType == ImageDescriptor::kDouble) {
+        auto* f = static_cast<double*>(mem->data());
+        for (std::size_t i = 0; i < mem->byteSize() / 8; ++i)
+            f[i] = static_cast<double>(i) * 0.1 - 3.0;  // not representable as floats
+    }
     return std::make_shared<SharedImage>(std::move(mem));
 }
 
@@ -123,7 +128,7 @@ inline OwningDataList everyKind()
     OwningDataList items;
     const int types[] = {ImageDescriptor::kByte,   ImageDescriptor::kUByte, ImageDescriptor::kShort,
                          ImageDescriptor::kUShort, ImageDescriptor::kInt,   ImageDescriptor::kUInt,
-                         ImageDescriptor::kFloat};
+                         ImageDescriptor::kFloat,  ImageDescriptor::kDouble};
     int channels = 1;
     for (int type : types) {
         items.add(imageSet(type, channels, 2));

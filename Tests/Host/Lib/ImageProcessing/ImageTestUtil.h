@@ -15,7 +15,10 @@ namespace Corvexis::ImageTest {
 
 // Every channel type the host images offer, for typed test suites.
 using AllPixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std::uint16_t, std::int32_t,
-                                       std::uint32_t, float>;
+                                       std::uint32_t, float, double>;
+// The channel types graphics-card images offer (no doubles there).
+using CardPixelTypes = ::testing::Types<std::int8_t, std::uint8_t, std::int16_t, std::uint16_t, std::int32_t,
+                                        std::uint32_t, float>;
 
 // A main-memory image with values spread over T's whole range (floats: -1000..1000), for integers the
 // extremes included, from a fixed seed.
@@ -27,7 +30,7 @@ std::unique_ptr<SharedImage> randomImage(int w, int h, int slices, int channels,
     const std::size_t n = mem->valueCount();
     for (std::size_t i = 0; i < n; ++i) {
         if constexpr (std::is_floating_point_v<T>) {
-            mem->pointer()[i] = std::uniform_real_distribution<float>(-1000.0f, 1000.0f)(rng);
+            mem->pointer()[i] = std::uniform_real_distribution<T>(T(-1000), T(1000))(rng);
         } else {
             using Wide = std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>;
             std::uniform_int_distribution<Wide> dist(std::numeric_limits<T>::lowest(),
