@@ -21,6 +21,7 @@
 #include "Host/Lib/DataDisplay.h"
 #include "Host/Lib/DataDisplayHandlerFactory.h"
 #include "Host/Lib/FactoryRegistry.h"
+#include "Host/Lib/Files/CorvexisFile.h"
 
 namespace Corvexis {
 
@@ -286,9 +287,18 @@ bool WorkspaceRunner::runAction(const Workspace::Action& action)
             ok = step != nullptr && step->controller->runAction(action.name);
             break;
         }
-        case Workspace::Action::Kind::Save:
-            note = ": not supported yet (no file formats are built in yet)";
+        case Workspace::Action::Kind::Save: {
+            // Data outputs (a loaded file, a recording) are written as a native data file; a live
+            // stream cannot be, and the writer says so.
+            Output* output = findOutput(action.output);
+            Data* item = output == nullptr ? nullptr : output->data ? output->data.get() : output->part;
+            if (item == nullptr)
+                break;
+            CorvexisFile writer;
+            ok = writer.save(DataList{item}, action.file);
+            note = ok ? " (" + action.file + ")" : " (" + writer.lastError() + ")";
             break;
+        }
         case Workspace::Action::Kind::ActionOrRequest: {
             RunningStep* step = findStep(action.step);
             if (step == nullptr)

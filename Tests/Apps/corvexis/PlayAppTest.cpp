@@ -175,5 +175,44 @@ TEST_F(PlayAppTest, TheExampleWorkspacePlaysARecordingFromTheWorkingDirectory)
     EXPECT_GT(summaryRate(run.output, "tracked"), 0.0) << run.output;
 }
 
+// A timeline's save action writes a data output as a data file; a stream output cannot be saved and
+// the action says why.
+TEST_F(PlayAppTest, SaveActionWritesADataOutputAndRefusesAStream)
+{
+    const std::string path = writeRecording(6);
+    const std::string copy = (dir_ / "copy.cvx").string();
+    const std::string streamCopy = (dir_ / "stream.cvx").string();
+    const std::string workspace = (dir_ / "save.workspace").string();
+    std::ofstream(workspace)
+        << "Workspace {\n seconds = 1\n"
+           " Step {\n name = file\n algorithm = Host.LoadFile\n outputs = recording\n"
+           "  Configuration {\n filename = \""
+        << path
+        << "\"\n }\n }\n"
+           " Step {\n name = playback\n algorithm = Stream.Playback\n inputs = recording\n"
+           " outputs = played\n Configuration {\n \"Delay Start\" = true\n }\n }\n"
+           " Timeline {\n"
+           "  Action {\n at = 0.1\n save = recording\n file = \""
+        << copy
+        << "\"\n }\n"
+           "  Action {\n at = 0.2\n save = played\n file = \""
+        << streamCopy << "\"\n }\n }\n}\n";
+    const auto run = runApp("workspace " + workspace, 60);
+    // The stream's save fails, so the run does.
+    EXPECT_EQ(run.code, 1) << run.output;
+    EXPECT_NE(run.output.find("Action save recording to " + copy + ": done"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Action save played to " + streamCopy + ": failed ("), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(std::filesystem::exists(streamCopy));
+    CorvexisFile reader;
+    auto items = reader.load(copy);
+    ASSERT_TRUE(items) << reader.lastError();
+    ASSERT_EQ(items->size(), 1u);
+    auto* set = dynamic_cast<SharedImageSet*>((*items)[0]);
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set->size(), 6);
+}
+
 }  // namespace
 }  // namespace Corvexis
