@@ -12,6 +12,7 @@
 
 #include "Host/Core/TrackingSequence.h"
 #include "Host/Lib/Files/CorvexisFile.h"
+#include "Host/Lib/Files/CorvexisImage.h"
 #include "Host/Lib/SharedImageSet.h"
 #include "Host/Lib/TrackedSharedImageSet.h"
 #include "Tests/Apps/corvexis/AppRunner.h"
@@ -34,14 +35,15 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    // Runs 'corvexis record' with `sources` for two seconds and returns the saved file it printed.
-    std::string record(const std::string& sources)
+    // Runs 'corvexis record' with `sources` for two seconds and returns the saved file it printed with
+    // the given extension.
+    std::string record(const std::string& sources, const std::string& extension = "cvx")
     {
         const auto run =
             runApp(kPlugins + "record " + sources + " --out " + dir_.string() + " --seconds 2", 90);
         EXPECT_EQ(run.code, 0) << run.output;
         std::smatch m;
-        const std::regex saved(R"(Saved (\S+\.cvx))");
+        const std::regex saved(R"(Saved (\S+\.)" + extension + ")");
         if (!std::regex_search(run.output, m, saved)) {
             ADD_FAILURE() << "no saved file printed\n" << run.output;
             return {};
@@ -118,10 +120,40 @@ TEST_F(RecordPlayApp, RecordedImagesAndTrackingPlayWithTheirTracking)
     // The tracked set plays its images and, one to one, its tracking; the other instrument on its own.
     EXPECT_EQ(summaryOf(run.output, "Fake Image Stream").records, tracked->size()) << run.output;
     EXPECT_EQ(summaryOf(run.output, "Fake Image Stream tracking").records, tracked->size()) << run.output;
-    EXPECT_EQ(summaryOf(run.output, "Fake Tracking Stream recording").records, sequence->size())
+    EXPECT_EQ(summaryOf(run.output, "Fake Tracking Stream recording Probe").records, sequence->size())
         << run.output;
     const double rate = recordedRate(sequence->timestamps().value_or(std::vector<double>{}));
-    EXPECT_NEAR(summaryOf(run.output, "Fake Tracking Stream recording").hz, rate, 0.1 * rate) << run.output;
+    EXPECT_NEAR(summaryOf(run.output, "Fake Tracking Stream recording Probe").hz, rate, 0.1 * rate)
+        << run.output;
+}
+
+// A live recording keeps the frames in the .bin and the tracking in the .cvx beside it; playing the .bin
+// plays both.
+TEST_F(RecordPlayApp, ALiveRecordingPlaysItsFramesWithTheTrackingBesideThem)
+{
+    const std::string bin =
+        record("Stream.CreateStreamIoFakeImage Stream.CreateStreamIoFakeTracking --live --config " +
+                   std::string(CORVEXIS_SOURCE_DIR) + "/examples/fake-tracking.properties",
+               "bin");
+    ASSERT_NE(bin, "");
+    auto frames = CorvexisImage::load(bin);
+    ASSERT_TRUE(frames);
+    CorvexisFile reader;
+    auto items = reader.load(bin.substr(0, bin.size() - 4) + ".cvx");
+    ASSERT_TRUE(items) << reader.lastError();
+    ASSERT_EQ(items->size(), 2u);  // one sequence per instrument
+    auto* pointer = dynamic_cast<TrackingSequence*>((*items)[0]);
+    auto* probe = dynamic_cast<TrackingSequence*>((*items)[1]);
+    ASSERT_TRUE(pointer && probe);
+
+    const auto run = runApp(kPlugins + "play " + bin, 90);
+    ASSERT_EQ(run.code, 0) << run.output;
+    EXPECT_NE(run.output.find("Playing the tracking of"), std::string::npos) << run.output;
+    EXPECT_EQ(summaryOf(run.output, "Fake Image Stream").records, frames->size()) << run.output;
+    EXPECT_EQ(summaryOf(run.output, "Fake Tracking Stream recording Pointer").records, pointer->size())
+        << run.output;
+    EXPECT_EQ(summaryOf(run.output, "Fake Tracking Stream recording Probe").records, probe->size())
+        << run.output;
 }
 
 }  // namespace
