@@ -163,7 +163,9 @@ TEST_F(PlayAppTest, UnplayableInputEndsWithOneLineAndAnError)
 
 TEST_F(PlayAppTest, TheExampleWorkspacePlaysARecordingFromTheWorkingDirectory)
 {
-    writeRecording(10);
+    // Where the recording example saves its file.
+    std::filesystem::create_directories(dir_ / "recordings");
+    std::filesystem::rename(writeRecording(10), dir_ / "recordings" / "sim_1.cvx");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     const auto run = runApp(
