@@ -306,5 +306,45 @@ TEST(RecordingRoundTrip, ALiveImageFilePlaysBackIntoAnEqualLiveFile)
     expectPacedLike(arrivalTimesMs(watcher), frameTimesMs(*recordedSet), "live file");
 }
 
+// A workspace feeds a played tracked set (a stream group) to a recorder as one input: it is recorded
+// through its image and tracking streams, and gives back the tracked set.
+TEST(RecordingRoundTrip, APlayedTrackedSetIsRecordedThroughItsGroup)
+{
+    const std::vector<double> timesMs{1000, 1020, 1040, 1060, 1080, 1100};
+    TrackedSharedImageSet tracked(std::move(*PlaybackTest::makeSet(6, timesMs)));
+    tracked.addTracking(PlaybackTest::makeSequence("probe", {1.0, 1.02, 1.04, 1.06, 1.08, 1.10}));
+    PlaybackAlgorithm playback(&tracked, {});
+    playback.delayStart.setValue(true);
+    playback.setLoop(false);
+    playback.compute();
+    ASSERT_NE(playback.streamGroup(), nullptr);
+
+    std::unique_ptr<Algorithm> created;
+    ASSERT_TRUE(StreamRecorderAlgorithm::createCompatible(DataList{playback.stream()}, &created));
+    auto* recorder = dynamic_cast<StreamRecorderAlgorithm*>(created.get());
+    ASSERT_NE(recorder, nullptr);
+    ASSERT_EQ(recorder->numRecorders(), 2);
+    EXPECT_EQ(recorder->imageStream(0), playback.imageStream());
+    EXPECT_EQ(recorder->trackingStream(0), playback.trackingStream());
+
+    Watcher watcher(*playback.imageStream());
+    recorder->setSaveToFile(false);
+    recorder->setTimestampSource(true, true);
+    recorder->setDataCombinationMode(Mode::FirstTracking);
+    recorder->compute();
+    ASSERT_EQ(recorder->status(), Algorithm::Status::Success);
+    ASSERT_TRUE(playback.stream()->start());
+    ASSERT_TRUE(watcher.waitForEnded(kDeadline));
+    recorder->stop();
+    const OwningDataList output = recorder->takeOutput();
+    ASSERT_EQ(output.size(), 1u);
+    auto* again = dynamic_cast<TrackedSharedImageSet*>(output[0]);
+    ASSERT_NE(again, nullptr);
+    ASSERT_EQ(again->numTracking(), 1);
+    expectSameFrames(*again, tracked);
+    for (int i = 0; i < tracked.size(); ++i)
+        EXPECT_TRUE(again->frameMatrix(i).isApprox(tracked.frameMatrix(i), 1e-9)) << "frame " << i;
+}
+
 }  // namespace
 }  // namespace Corvexis
