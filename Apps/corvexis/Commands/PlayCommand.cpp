@@ -208,12 +208,14 @@ int playRecording(const std::string& path, const CommandLine& line)
     for (size_t i = 0; i < workspace->steps.size() && i < settings.size(); ++i)
         workspace->steps[i].configuration = settings[i].get();
 
-    // Played once, the run ends shortly after the longest play-out; looped, it runs until stopped.
+    // Played once, the run ends when every stream has played to its end, or at the latest well after
+    // the longest play-out should have ended (a stalled machine); looped, it runs until stopped.
     std::optional<double> seconds = line.seconds;
-    if (!seconds && !line.loop)
-        seconds = longestSeconds + 1.0;  // from the start of watching, just before the streams start
+    const bool untilEnded = !seconds && !line.loop;
+    if (untilEnded)
+        seconds = 2.0 * longestSeconds + 10.0;
     WorkspaceRunner runner(*workspace);
-    return runner.run(seconds, line.snapshotDirectory);
+    return runner.run(seconds, line.snapshotDirectory, untilEnded);
 }
 
 int play(HostApplication&, const CommandLine& line)
