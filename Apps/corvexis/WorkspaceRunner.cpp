@@ -29,6 +29,8 @@ namespace {
 
 // The run ends this long after its last full second, so the status line of that second comes first.
 constexpr int kLastStatusMarginMs = 20;
+// How often a run that ends with its outputs looks at them.
+constexpr int kInactivePollMs = 50;
 
 std::string describe(const Data& data)
 {
@@ -357,7 +359,8 @@ void WorkspaceRunner::closeAll()
     }
 }
 
-int WorkspaceRunner::run(std::optional<double> seconds, const std::string& snapshotDirectory)
+int WorkspaceRunner::run(std::optional<double> seconds, const std::string& snapshotDirectory,
+                         bool untilInactive)
 {
     if (!check())
         return 1;
@@ -401,6 +404,23 @@ int WorkspaceRunner::run(std::optional<double> seconds, const std::string& snaps
             if (o.display)
                 o.display->startWatching();
     status.start(1000);
+    // Polled, since the outputs' states change on their own threads.
+    QTimer inactive;
+    bool sawActive = false;
+    QObject::connect(&inactive, &QTimer::timeout, [this, &sawActive] {
+        bool active = false;
+        for (const auto& s : steps_)
+            for (const auto& o : s.outputs)
+                active = active || (o.display && o.display->isActive());
+        if (active) {
+            sawActive = true;
+        } else if (sawActive) {
+            std::cout << "Every stream has ended\n";
+            QCoreApplication::quit();
+        }
+    });
+    if (untilInactive)
+        inactive.start(kInactivePollMs);
     QTimer end;
     end.setSingleShot(true);
     end.setTimerType(Qt::PreciseTimer);
@@ -411,6 +431,7 @@ int WorkspaceRunner::run(std::optional<double> seconds, const std::string& snaps
         std::cout << "Watching until interrupted (Ctrl-C)\n";
     std::cout.flush();
     QCoreApplication::exec();
+    inactive.stop();
     status.stop();
     timers.clear();
     watching_ = false;

@@ -29,8 +29,10 @@ public:
     WorkspaceRunner& operator=(const WorkspaceRunner&) = delete;
 
     // Runs for `seconds` (until interrupted when empty); writes snapshots into `snapshotDirectory` when
-    // it is not empty. The process exit code: 0 when every step and action succeeded.
-    int run(std::optional<double> seconds, const std::string& snapshotDirectory);
+    // it is not empty. With `untilInactive`, the run also ends once every shown output that was active
+    // (a running stream) has become inactive, such as streams that played a recording to its end. The
+    // process exit code: 0 when every step and action succeeded.
+    int run(std::optional<double> seconds, const std::string& snapshotDirectory, bool untilInactive = false);
 
 private:
     struct Output

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,50 +100,96 @@ Playable findPlayable(const OwningDataList& items, const CommandLine& line)
     return playable;
 }
 
+// A live image file holds only the frames; a live recording keeps its tracking in the data file of the
+// same name beside it ("recording_1.bin" and "recording_1.cvx"). Empty when there is none.
+std::string companionDataFile(const std::string& path)
+{
+    std::filesystem::path file(path);
+    std::string name = file.filename().string();
+    for (const char* suffix : {".bin.part", ".bin"}) {
+        const std::string s(suffix);
+        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
+            const auto companion = file.parent_path() / (name.substr(0, name.size() - s.size()) + ".cvx");
+            std::error_code ec;
+            return std::filesystem::is_regular_file(companion, ec) ? companion.string() : std::string();
+        }
+    }
+    return {};
+}
+
 int playRecording(const std::string& path, const CommandLine& line)
 {
+    // The files played: the one given and, for a live image file, the data file with its tracking.
+    struct Source
+    {
+        std::string path;
+        size_t itemCount = 0;
+        Playable playable;
+    };
+    std::vector<Source> sources;
     std::string why;
-    std::optional<OwningDataList> items = Files::loadDataFile(path, &why);
-    if (!items)
-        return HostApplication::error("cannot play '" + path + "': " + why);
-    const Playable playable = findPlayable(*items, line);
-    const size_t itemCount = items->size();
-    items.reset();  // the workspace loads the file again, as its first step
-    if (playable.items.empty())
+    double longestSeconds = 0.0;
+    for (const std::string& file : {path, companionDataFile(path)}) {
+        if (file.empty())
+            continue;
+        std::optional<OwningDataList> items = Files::loadDataFile(file, &why);
+        if (!items)
+            return HostApplication::error("cannot play '" + file + "': " + why);
+        Source source{file, items->size(), findPlayable(*items, line)};
+        longestSeconds = std::max(longestSeconds, source.playable.longestSeconds);
+        sources.push_back(std::move(source));  // the workspace loads the file again, as its first steps
+    }
+    if (sources.front().playable.items.empty())
         return HostApplication::error("cannot play '" + path +
                                       "': it holds no image set or tracking sequence to play");
+    if (sources.size() > 1 && !sources.back().playable.items.empty())
+        std::cout << "Playing the tracking of " << sources.back().path << " with " << path << "\n";
 
-    // Step "file" loads the recording; one playback step per image set (a tracked set with its
-    // tracking, synchronised) and per tracking sequence.
+    // Per file a step that loads it ("file", and "tracking" for the companion), then one playback step
+    // per image set (a tracked set with its tracking, synchronised) and per tracking sequence. The given
+    // file's items and steps are named "item<k>" and "play<k>"; the companion's get the prefix
+    // "tracking-".
     auto tree = std::make_unique<Properties>("Workspace");
-    Properties* load = tree->addSubProperties("Step");
-    load->setParamText("algorithm", "Host.LoadFile");
-    load->setParamText("name", "file");
-    std::string outputs;
-    for (size_t k = 0; k < itemCount; ++k)
-        outputs += (k == 0 ? "" : " ") + std::string("item") + std::to_string(k + 1);
-    load->setParamText("outputs", outputs);
-    for (size_t k : playable.items) {
-        Properties* step = tree->addSubProperties("Step");
-        step->setParamText("algorithm", "Stream.Playback");
-        step->setParamText("name", "play" + std::to_string(k + 1));
-        step->setParamText("inputs", "item" + std::to_string(k + 1));
+    std::vector<std::string> playSteps;
+    std::vector<std::string> loadedFiles;
+    for (size_t f = 0; f < sources.size(); ++f) {
+        const std::string prefix = f == 0 ? "" : "tracking-";
+        Properties* load = tree->addSubProperties("Step");
+        load->setParamText("algorithm", "Host.LoadFile");
+        load->setParamText("name", f == 0 ? "file" : "tracking");
+        std::string outputs;
+        for (size_t k = 0; k < sources[f].itemCount; ++k)
+            outputs += (k == 0 ? "" : " ") + prefix + "item" + std::to_string(k + 1);
+        load->setParamText("outputs", outputs);
+        loadedFiles.push_back(sources[f].path);
+    }
+    for (size_t f = 0; f < sources.size(); ++f) {
+        const std::string prefix = f == 0 ? "" : "tracking-";
+        for (size_t k : sources[f].playable.items) {
+            Properties* step = tree->addSubProperties("Step");
+            step->setParamText("algorithm", "Stream.Playback");
+            playSteps.push_back(prefix + "play" + std::to_string(k + 1));
+            step->setParamText("name", playSteps.back());
+            step->setParamText("inputs", prefix + "item" + std::to_string(k + 1));
+        }
     }
     // The streams are created with a delayed start and started once they are watched, so that the
     // status and summaries count the first frame too.
     Properties* timeline = tree->addSubProperties("Timeline");
-    for (size_t k : playable.items) {
+    for (const std::string& name : playSteps) {
         Properties* action = timeline->addSubProperties("Action");
         action->setParamText("at", "0.001");
         action->setParamText("request", "start");
-        action->setParamText("output", "play" + std::to_string(k + 1));
+        action->setParamText("output", name);
     }
 
     std::vector<std::unique_ptr<Properties>> settings;
-    auto loadSettings = std::make_unique<Properties>("Settings");
-    loadSettings->setParam("filename", std::filesystem::absolute(path).string());
-    settings.push_back(std::move(loadSettings));
-    for (size_t n = 0; n < playable.items.size(); ++n) {
+    for (const std::string& file : loadedFiles) {
+        auto loadSettings = std::make_unique<Properties>("Settings");
+        loadSettings->setParam("filename", std::filesystem::absolute(file).string());
+        settings.push_back(std::move(loadSettings));
+    }
+    for (size_t n = 0; n < playSteps.size(); ++n) {
         auto playSettings = std::make_unique<Properties>("Settings");
         playSettings->setParam("Loop", line.loop);
         playSettings->setParam("Delay Start", true);
@@ -161,12 +208,14 @@ int playRecording(const std::string& path, const CommandLine& line)
     for (size_t i = 0; i < workspace->steps.size() && i < settings.size(); ++i)
         workspace->steps[i].configuration = settings[i].get();
 
-    // Played once, the run ends shortly after the longest play-out; looped, it runs until stopped.
+    // Played once, the run ends when every stream has played to its end, or at the latest well after
+    // the longest play-out should have ended (a stalled machine); looped, it runs until stopped.
     std::optional<double> seconds = line.seconds;
-    if (!seconds && !line.loop)
-        seconds = playable.longestSeconds + 1.0;  // from the start of watching, just before the streams start
+    const bool untilEnded = !seconds && !line.loop;
+    if (untilEnded)
+        seconds = 2.0 * longestSeconds + 10.0;
     WorkspaceRunner runner(*workspace);
-    return runner.run(seconds, line.snapshotDirectory);
+    return runner.run(seconds, line.snapshotDirectory, untilEnded);
 }
 
 int play(HostApplication&, const CommandLine& line)

@@ -6,6 +6,11 @@ DataDisplay::DataDisplay() = default;
 
 DataDisplay::~DataDisplay() = default;
 
+bool DataDisplay::isActive() const
+{
+    return false;
+}
+
 std::vector<std::string> DataDisplay::requests() const
 {
     return {};

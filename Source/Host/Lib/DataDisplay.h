@@ -33,6 +33,9 @@ public:
 
     // One line on the item's current state, without a line break.
     virtual std::string statusLine() const = 0;
+    // Whether the item is producing data now (a stream between its start and its stop or end); false
+    // by default, for items that never do.
+    virtual bool isActive() const;
     // The lines that sum up the watched window, without line breaks.
     virtual std::vector<std::string> summary() const = 0;
 

@@ -50,6 +50,20 @@ std::string StreamDisplay::statusLine() const
                        stream_.describe(), detail());
 }
 
+bool StreamDisplay::isActive() const
+{
+    switch (stream_.currentState()) {
+        case Stream::State::Starting:
+        case Stream::State::Running:
+        case Stream::State::Pausing:
+        case Stream::State::Paused:
+        case Stream::State::Resuming:
+            return true;
+        default:
+            return false;
+    }
+}
+
 std::vector<std::string> StreamDisplay::summary() const
 {
     std::vector<std::string> lines{fmt::format(

@@ -37,6 +37,8 @@ public:
     void stopWatching() override;
 
     std::string statusLine() const override;
+    // From starting until stopping (paused included).
+    bool isActive() const override;
     // "Summary <name>: N records, R Hz measured, first arrival T, last arrival T, longest gap G ms", then
     // the subclass's lines.
     std::vector<std::string> summary() const override;

@@ -86,6 +86,16 @@ void PlaybackAlgorithm::compute()
     if (!sequences_.empty()) {
         // Named after what it plays, so that several played at once can be told apart.
         std::string name = images_ != nullptr ? images_->name() + " tracking" : sequences_.front()->name();
+        // A recorder names every instrument's sequence after the stream, so the instrument tells them
+        // apart (unless the sequence name already holds it).
+        if (images_ == nullptr) {
+            const TrackerID& id = sequences_.front()->trackerId();
+            const std::string& instrument = id.name().empty() ? id.ID() : id.name();
+            const bool named = name.find(instrument) != std::string::npos ||
+                               (!id.ID().empty() && name.find(id.ID()) != std::string::npos);
+            if (!instrument.empty() && !named)
+                name += (name.empty() ? "" : " ") + instrument;
+        }
         if (name.empty() || name == " tracking")
             name = PlaybackTrackingStream::kDefaultName;
         tracking = std::make_unique<PlaybackTrackingStream>(

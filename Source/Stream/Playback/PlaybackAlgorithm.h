@@ -24,7 +24,8 @@ class TrackingStream;
 //   with tracking both go into one PlaybackStreamGroup, the tracking synchronised to the images unless
 //   "Synchronized Mode" is off;
 // - tracking sequences alone: a tracking stream on its own timer.
-// The tracking stream is named after the image set ("<set> tracking") or its first sequence.
+// The tracking stream is named after the image set ("<set> tracking") or its first sequence and that
+// sequence's instrument ("<sequence> <instrument>", unless the sequence's name already holds it).
 // compute() creates the streams, applies loop, skipping, calibration and the rate or speed, opens them
 // and, unless "Delay Start" is set, starts them. The output (takeOutput) is the group, or the single
 // stream.

@@ -13,6 +13,7 @@
 #include "Host/Lib/SharedImageSet.h"
 #include "Host/Lib/TrackedSharedImageSet.h"
 #include "Stream/Framework/ImageStream.h"
+#include "Stream/Framework/StreamGroupBase.h"
 #include "Stream/Framework/TrackingStream.h"
 #include "Stream/Recording/ImageStreamRecorder.h"
 #include "Stream/Recording/TrackingStreamRecorder.h"
@@ -82,12 +83,31 @@ bool StreamRecorderAlgorithm::createCompatible(const DataList& inputs, std::uniq
 {
     if (inputs.size() == 0)
         return false;
+    auto recordable = [](Stream* stream) {
+        return dynamic_cast<ImageStream*>(stream) != nullptr ||
+               dynamic_cast<TrackingStream*>(stream) != nullptr;
+    };
     std::vector<Stream*> streams;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         auto* stream = dynamic_cast<Stream*>(inputs[i]);
-        if (dynamic_cast<ImageStream*>(stream) == nullptr && dynamic_cast<TrackingStream*>(stream) == nullptr)
+        if (recordable(stream)) {
+            streams.push_back(stream);
+            continue;
+        }
+        // A stream group (a device delivering images and tracking, a played tracked set) is recorded
+        // through its image substreams, then its tracking substreams; anything else it offers is not.
+        auto* group = dynamic_cast<StreamGroupBase*>(inputs[i]);
+        if (group == nullptr)
             return false;
-        streams.push_back(stream);
+        const std::size_t before = streams.size();
+        for (Stream* part : group->substreams())
+            if (dynamic_cast<ImageStream*>(part) != nullptr)
+                streams.push_back(part);
+        for (Stream* part : group->substreams())
+            if (dynamic_cast<TrackingStream*>(part) != nullptr)
+                streams.push_back(part);
+        if (streams.size() == before)
+            return false;
     }
     if (algorithm != nullptr)
         *algorithm = std::make_unique<StreamRecorderAlgorithm>(std::move(streams));

@@ -65,7 +65,8 @@ public:
     explicit StreamRecorderAlgorithm(std::vector<Stream*> streams);
     ~StreamRecorderAlgorithm() override;
 
-    // Any non-empty list of image and tracking streams.
+    // Any non-empty list of image and tracking streams and stream groups (recorded through their image
+    // substreams, then their tracking substreams).
     static bool createCompatible(const DataList& inputs, std::unique_ptr<Algorithm>* algorithm);
     // Records `streams` for `duration` (starting those that are not running) and returns the recording
     // arranged by `mode`, without saving it: the shortest way to get data of a stream, for tests and

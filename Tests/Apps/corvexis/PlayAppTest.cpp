@@ -163,7 +163,9 @@ TEST_F(PlayAppTest, UnplayableInputEndsWithOneLineAndAnError)
 
 TEST_F(PlayAppTest, TheExampleWorkspacePlaysARecordingFromTheWorkingDirectory)
 {
-    writeRecording(10);
+    // Where the recording example saves its file.
+    std::filesystem::create_directories(dir_ / "recordings");
+    std::filesystem::rename(writeRecording(10), dir_ / "recordings" / "sim_1.cvx");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     const auto run = runApp(
@@ -212,6 +214,37 @@ TEST_F(PlayAppTest, SaveActionWritesADataOutputAndRefusesAStream)
     auto* set = dynamic_cast<SharedImageSet*>((*items)[0]);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(set->size(), 6);
+}
+
+// A played recording feeds a recorder: the example records the play-out, which holds the same frames
+// at the same times.
+TEST_F(PlayAppTest, TheExampleWorkspaceRecordsWhatItPlays)
+{
+    std::filesystem::create_directories(dir_ / "recordings");
+    std::filesystem::rename(writeRecording(10), dir_ / "recordings" / "sim_1.cvx");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    const auto run = runApp(
+        std::string("workspace ") + CORVEXIS_SOURCE_DIR + "/examples/record-playback.workspace --seconds 2",
+        60);
+    std::filesystem::current_path(previous);
+    ASSERT_EQ(run.code, 0) << run.output;
+
+    CorvexisFile reader;
+    auto original = reader.load((dir_ / "recordings" / "sim_1.cvx").string());
+    auto replayed = reader.load((dir_ / "recordings" / "replayed_1.cvx").string());
+    ASSERT_TRUE(original && replayed) << reader.lastError() << "\n" << run.output;
+    auto* before = dynamic_cast<TrackedSharedImageSet*>((*original)[0]);
+    ASSERT_EQ(replayed->size(), 1u);
+    auto* after = dynamic_cast<TrackedSharedImageSet*>((*replayed)[0]);
+    ASSERT_TRUE(before && after);
+    ASSERT_EQ(after->size(), before->size());
+    ASSERT_EQ(after->numTracking(), 1);
+    for (int i = 0; i < before->size(); ++i) {
+        EXPECT_TRUE(after->get(i)->mem()->hasSamePixels(*before->get(i)->mem())) << "frame " << i;
+        EXPECT_EQ(after->timestamp(i), before->timestamp(i)) << "frame " << i;
+        EXPECT_TRUE(after->frameMatrix(i).isApprox(before->frameMatrix(i), 1e-9)) << "frame " << i;
+    }
 }
 
 }  // namespace

@@ -55,9 +55,16 @@ TEST(StreamDisplayTest, RequestsReachTheStream)
     StreamDisplay display(stream);
     EXPECT_EQ(display.requests(),
               (std::vector<std::string>{"open", "start", "pause", "resume", "stop", "close"}));
+    EXPECT_FALSE(display.isActive());
     EXPECT_TRUE(display.request("open"));
     EXPECT_EQ(stream.currentState(), Stream::State::Open);
+    EXPECT_FALSE(display.isActive()) << "open, not producing";
     EXPECT_FALSE(display.request("fly"));
+    // Active from start to stop: a run that ends with its streams relies on it.
+    EXPECT_TRUE(display.request("start"));
+    EXPECT_TRUE(display.isActive());
+    EXPECT_TRUE(display.request("stop"));
+    EXPECT_FALSE(display.isActive());
     EXPECT_TRUE(display.request("close"));
     EXPECT_EQ(stream.currentState(), Stream::State::Closed);
 }

@@ -152,6 +152,18 @@ TEST(PlaybackAlgorithmTest, SequencesAlonePlayOnTheirOwnTimerAndNothingIsRefused
     ASSERT_NE(algorithm->trackingStream(), nullptr);
     EXPECT_EQ(algorithm->stream(), algorithm->trackingStream());
     EXPECT_EQ(algorithm->trackingStream()->name(), "probe") << "named after its sequence";
+    // Sequences of one recorded stream share its name; their instruments tell them apart.
+    for (const char* instrument : {"Pointer", "Probe"}) {
+        auto recorded = makeSequence("x", {0.0, 0.01});
+        recorded->setName("tracker recording");
+        recorded->setTrackerId(TrackerID(std::string("id-") + instrument, instrument));
+        auto player = create(DataList{recorded.get()});
+        ASSERT_TRUE(player);
+        player->delayStart.setValue(true);
+        player->compute();
+        ASSERT_NE(player->trackingStream(), nullptr);
+        EXPECT_EQ(player->trackingStream()->name(), std::string("tracker recording ") + instrument);
+    }
     Watcher watcher(*algorithm->trackingStream());
     ASSERT_TRUE(algorithm->stream()->start());
     ASSERT_TRUE(watcher.waitForEnded());
