@@ -109,15 +109,12 @@ int VideoStreamIoAlgorithm::chooseCameraFormat(
             std::erase_if(candidates, [&](int i) { return at(i).fps != highest; });
         }
     }
-    if (candidates.size() >= 2) {
-        if (!codec.empty()) {
-            const auto match = std::find_if(candidates.begin(), candidates.end(),
-                                            [&](int i) { return at(i).codec == codec; });
-            if (match != candidates.end())
-                candidates = {*match};
-        } else {
-            candidates.resize(1);
-        }
+    // Several left: the first with the wanted codec; without a codec, or when none has it, the first.
+    if (candidates.size() >= 2 && !codec.empty()) {
+        const auto match =
+            std::find_if(candidates.begin(), candidates.end(), [&](int i) { return at(i).codec == codec; });
+        if (match != candidates.end())
+            return *match;
     }
     if (candidates.empty())
         return fallBack();
