@@ -17,6 +17,7 @@
 #include "Stream/Network/IoContextRunner.h"
 #include "Stream/Network/OutgoingQueue.h"
 #include "Stream/Network/StreamReceiveBuffer.h"
+#include "Stream/Network/TransferRest.h"
 
 namespace Corvexis::Network {
 
@@ -157,6 +158,7 @@ private:
         const T& message = *queue_.front();
         asio::async_write(
             socket_, asio::buffer(MessageBytes::data(message), MessageBytes::size(message)),
+            TransferRest(MessageBytes::size(message)),
             [self = this->shared_from_this()](const error_code& ec, std::size_t) { self->on_write(ec); });
     }
 
