@@ -149,6 +149,31 @@ TEST(TCPTransportTest, MovedAndSharedMessagesAreWrittenWithoutACopy)
     EXPECT_EQ(client.queuedBytes(), 0u);
 }
 
+// Large messages are written in as few calls as the socket takes; a write that the socket only partly
+// accepts goes on where it stopped, so every byte arrives once and in order.
+TEST(TCPTransportTest, LargeMessagesArriveExactlyBothWays)
+{
+    TCPSocketServer<ByteBuffer> server("127.0.0.1", 0, 1);
+    Collector<ByteBuffer> atServer;
+    server.signalMessageReceived.connect(atServer.receiver());
+    ASSERT_TRUE(server.run());
+    TCPSocketClient<ByteBuffer> client("127.0.0.1", server.localPort());
+    Collector<ByteBuffer> atClient;
+    client.signalMessageReceived.connect(atClient.receiver());
+    ASSERT_TRUE(client.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+
+    const ByteBuffer first = NetTest::binaryPattern(6 << 20);
+    const ByteBuffer second = NetTest::binaryPattern((3 << 20) + 7);
+    client.sendMessage(first);
+    client.sendMessage(second);
+    server.sendMessage(second);
+    ASSERT_TRUE(atServer.waitForBytes(first.size() + second.size(), 30s));
+    ASSERT_TRUE(atClient.waitForBytes(second.size(), 30s));
+    EXPECT_EQ(atServer.concatenated(), NetTest::asText(first) + NetTest::asText(second));
+    EXPECT_EQ(atClient.concatenated(), NetTest::asText(second));
+}
+
 // A broadcast of a shared message queues that one message for every client, and a received message
 // can be passed on as it is.
 TEST(TCPTransportTest, ASharedBroadcastAndAPassedOnMessageReachEveryClientIntact)
