@@ -1,7 +1,9 @@
 // Loopback throughput and round-trip time of the network transports against a plain blocking TCP socket
 // pair written here as the reference.
 // Throughput: 1 MiB binary messages from a client to a server, as fast as the sender may queue them
-// (the sender keeps at most 16 MiB queued); measured until the server has received every byte. Each
+// (the sender keeps at most 16 MiB queued); measured until the server has received every byte. The
+// producer hands the same immutable payload over again and again as a shared message, as the reference
+// writes one buffer again and again; `*_copied` runs make each message as a copy of the payload instead. Each
 // throughput run gives its rate (MB/s) and the CPU time of the whole process per GB moved (ms/GB),
 // which is what to compare on a machine shared with other work.
 // Round trip: a 64-byte message from the client, echoed by the server, and the next one sent when the
@@ -105,9 +107,15 @@ ByteBuffer payload(std::size_t size)
     return buffer;
 }
 
+enum class Producer
+{
+    Shared,  // sendMessage(std::shared_ptr<const ByteBuffer>): the payload itself, nothing copied
+    Copied,  // sendMessage(ByteBuffer): a copy of the payload per message
+};
+
 // Our transports: Server and Client of the same message type ByteBuffer.
 template <typename Server, typename Client>
-Throughput transportThroughput()
+Throughput transportThroughput(Producer producer)
 {
     Server server("127.0.0.1", 0, 1);
     std::atomic<std::uint64_t> received{0};
@@ -118,21 +126,24 @@ Throughput transportThroughput()
     Client client("127.0.0.1", server.localPort());
     if (!client.connect(5000))
         throw std::runtime_error("client does not connect");
-    const ByteBuffer message = payload(kMessageBytes);
+    const auto message = std::make_shared<const ByteBuffer>(payload(kMessageBytes));
     const double cpuBegin = processCpuSeconds();
     const auto begin = Clock::now();
     for (std::size_t i = 0; i < kMessages; ++i) {
         // A coarse poll: the producer must not take a core from the two network threads it measures.
         while (client.queuedBytes() > kMaxQueued)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        client.sendMessage(message);
+        if (producer == Producer::Shared)
+            client.sendMessage(message);
+        else
+            client.sendMessage(ByteBuffer(*message));
     }
     waitAtLeast(received, kMessages * kMessageBytes);
     return measured(kMessages * kMessageBytes, begin, cpuBegin);
 }
 
-// The producer's share of a transport run: each message is made as a copy of the payload (the raw pair
-// writes one buffer again and again), with as many messages alive as the sender's queue holds.
+// The producer's share of a `*_copied` run: each message is made as a copy of the payload, with as many
+// messages alive as the sender's queue holds.
 Throughput messageMaking()
 {
     const ByteBuffer message = payload(kMessageBytes);
@@ -155,11 +166,12 @@ Rtt transportRtt()
 {
     Server server("127.0.0.1", 0, 1);
     server.signalMessageReceived.connect(
-        [&](std::shared_ptr<const ByteBuffer> m) { server.sendMessage(*m); });
+        // The echo is the received message itself, passed on shared.
+        [&](std::shared_ptr<const ByteBuffer> m) { server.sendMessage(std::move(m)); });
     if (!server.run())
         throw std::runtime_error("server does not run");
     Client client("127.0.0.1", server.localPort());
-    const ByteBuffer message = payload(kRttBytes);
+    const auto message = std::make_shared<const ByteBuffer>(payload(kRttBytes));
     std::vector<double> samples;
     samples.reserve(kRttWarmup + kRttSamples);
     std::atomic<std::uint64_t> rounds{0};
@@ -308,8 +320,8 @@ void figures(const std::string& name, const Throughput& result)
 
 }  // namespace
 
-// Arguments, when given, pick what runs: "raw", "copy", "tcp", "ws" (throughput) and "rtt" (round trips
-// of all three); without arguments everything runs.
+// Arguments, when given, pick what runs: "raw", "copy", "tcp", "ws", "tcp_copied", "ws_copied"
+// (throughput) and "rtt" (round trips of all three); without arguments everything runs.
 int main(int argc, char** argv)
 {
     const auto wanted = [&](const char* name) {
@@ -328,10 +340,18 @@ int main(int argc, char** argv)
         }
         if (wanted("copy"))
             figure("message_copy_cpu_ms_per_GB", messageMaking().cpuSecondsPerGB * 1e3, "ms/GB");
+        using TcpServer = TCPSocketServer<ByteBuffer>;
+        using TcpClient = TCPSocketClient<ByteBuffer>;
+        using WsServer = WebsocketServer<ByteBuffer>;
+        using WsClient = WebsocketClient<ByteBuffer>;
         if (wanted("tcp"))
-            figures("tcp", transportThroughput<TCPSocketServer<ByteBuffer>, TCPSocketClient<ByteBuffer>>());
+            figures("tcp", transportThroughput<TcpServer, TcpClient>(Producer::Shared));
         if (wanted("ws"))
-            figures("ws", transportThroughput<WebsocketServer<ByteBuffer>, WebsocketClient<ByteBuffer>>());
+            figures("ws", transportThroughput<WsServer, WsClient>(Producer::Shared));
+        if (wanted("tcp_copied"))
+            figures("tcp_copied", transportThroughput<TcpServer, TcpClient>(Producer::Copied));
+        if (wanted("ws_copied"))
+            figures("ws_copied", transportThroughput<WsServer, WsClient>(Producer::Copied));
         if (wanted("rtt")) {
             const Rtt raw = rawRtt();
             figure("raw_rtt_median_us", raw.medianUs, "us");

@@ -29,6 +29,17 @@ inline std::size_t size(const ByteBuffer& message)
 {
     return message.size();
 }
+// A queued shared message (never null).
+template <typename T>
+const void* data(const std::shared_ptr<const T>& message)
+{
+    return data(*message);
+}
+template <typename T>
+std::size_t size(const std::shared_ptr<const T>& message)
+{
+    return size(*message);
+}
 
 // A new immutable message holding a copy of `size` bytes at `bytes`.
 template <typename T>

@@ -42,18 +42,14 @@ public:
         return sessions_.size();
     }
 
-    // A copy of `message` to each session; the last one gets the message itself. Dropped with none.
-    void broadcast(T message)
+    // `message` to each session; with shared messages (std::shared_ptr<const M>) every session holds
+    // the same bytes and nothing is copied. Dropped with none.
+    void broadcast(const T& message)
     {
         std::lock_guard lock(mutex_);
-        const std::size_t count = sessions_.size();
-        for (std::size_t i = 0; i < count; ++i) {
-            if (i + 1 == count) {
-                sessions_[i]->send(std::move(message));
-            } else {
-                T copy = message;
-                sessions_[i]->send(std::move(copy));
-            }
+        for (const auto& session : sessions_) {
+            T forSession = message;
+            session->send(std::move(forSession));
         }
     }
 

@@ -17,6 +17,7 @@
 #include "Stream/Network/IoContextRunner.h"
 #include "Stream/Network/OutgoingQueue.h"
 #include "Stream/Network/StreamReceiveBuffer.h"
+#include "Stream/Network/TransferRest.h"
 
 namespace Corvexis::Network {
 
@@ -68,17 +69,17 @@ public:
 
     bool socketOpen() const { return socket_.is_open(); }
 
-    void send(T&& message)
+    void send(MessagePtr&& message)
     {
         if (closed_.load())
             return;
         switch (queue_.push(std::move(message))) {
-            case OutgoingQueue<T>::Push::StartWrite:
+            case OutgoingQueue<MessagePtr>::Push::StartWrite:
                 asio::post(context_, [self = this->shared_from_this()] { self->do_write(); });
                 break;
-            case OutgoingQueue<T>::Push::Queued:
+            case OutgoingQueue<MessagePtr>::Push::Queued:
                 break;
-            case OutgoingQueue<T>::Push::Refused:
+            case OutgoingQueue<MessagePtr>::Push::Refused:
                 Log::log(
                     Log::Level::Error, kCategory,
                     "Outgoing queue limit exceeded by a peer that does not read; closing the connection to " +
@@ -154,9 +155,10 @@ private:
     {
         if (closed_.load())
             return;
-        const T& message = queue_.front();
+        const T& message = *queue_.front();
         asio::async_write(
             socket_, asio::buffer(MessageBytes::data(message), MessageBytes::size(message)),
+            TransferRest(MessageBytes::size(message)),
             [self = this->shared_from_this()](const error_code& ec, std::size_t) { self->on_write(ec); });
     }
 
@@ -165,12 +167,12 @@ private:
         if (ec)
             return fail(ec, "write");
         bool more = false;
-        T written = queue_.popFront(more);
+        MessagePtr written = queue_.popFront(more);
         if (more)
             do_write();
-        // The written message is no longer needed here, so receivers get it without a copy.
+        // Receivers get the queued message itself (the producer's, when it was sent shared).
         if (owner_.signalMessageSent.connectionCount() > 0)
-            owner_.signalMessageSent.emitSignal(std::make_shared<const T>(std::move(written)));
+            owner_.signalMessageSent.emitSignal(std::move(written));
     }
 
     void fail(const error_code& ec, const char* what)
@@ -201,7 +203,7 @@ private:
     const int port_;
     std::string target_;
     std::atomic<bool> closed_{false};
-    OutgoingQueue<T> queue_;
+    OutgoingQueue<MessagePtr> queue_;
     TCPSocketClient& owner_;
 };
 
@@ -257,7 +259,14 @@ void TCPSocketClient<T>::disconnect()
 template <typename T>
 void TCPSocketClient<T>::sendMessage(T message)
 {
-    session_.send(std::move(message));
+    session_.send(std::make_shared<const T>(std::move(message)));
+}
+
+template <typename T>
+void TCPSocketClient<T>::sendMessage(MessagePtr message)
+{
+    if (message)
+        session_.send(std::move(message));
 }
 
 template <typename T>

@@ -41,8 +41,10 @@ public:
     bool isConnected() const override;
     // Closes the socket, joins the session thread and releases the session. Thread-safe.
     void disconnect() override;
+    using MessagePtr = std::shared_ptr<const T>;
     // Queues for sending; dropped silently while not connected. Thread-safe.
     void sendMessage(T message) override;
+    void sendMessage(MessagePtr message) override;  // the pointer is queued: no copy
 
     // Bytes queued and not yet written. Thread-safe.
     std::size_t queuedBytes() const;

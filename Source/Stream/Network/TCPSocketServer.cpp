@@ -17,6 +17,7 @@
 #include "Stream/Network/ListeningPool.h"
 #include "Stream/Network/OutgoingQueue.h"
 #include "Stream/Network/StreamReceiveBuffer.h"
+#include "Stream/Network/TransferRest.h"
 
 namespace Corvexis::Network {
 
@@ -64,17 +65,17 @@ public:
     }
 
     // Caller holds the session list's lock (list before queue).
-    void send(T&& message)
+    void send(MessagePtr&& message)
     {
         if (closeRequested.load())
             return;
         switch (queue_.push(std::move(message))) {
-            case OutgoingQueue<T>::Push::StartWrite:
+            case OutgoingQueue<MessagePtr>::Push::StartWrite:
                 asio::post(socket_.get_executor(), [self = this->shared_from_this()] { self->do_write(); });
                 break;
-            case OutgoingQueue<T>::Push::Queued:
+            case OutgoingQueue<MessagePtr>::Push::Queued:
                 break;
-            case OutgoingQueue<T>::Push::Refused:
+            case OutgoingQueue<MessagePtr>::Push::Refused:
                 Log::log(Log::Level::Error, kCategory,
                          "Outgoing queue limit exceeded by client " + peer_ +
                              ", which does not read; disconnecting it");
@@ -128,9 +129,10 @@ private:
     {
         if (!socket_.is_open())
             return;
-        const T& message = queue_.front();
+        const T& message = *queue_.front();
         asio::async_write(
             socket_, asio::buffer(MessageBytes::data(message), MessageBytes::size(message)),
+            TransferRest(MessageBytes::size(message)),
             [self = this->shared_from_this()](const error_code& ec, std::size_t) { self->on_write(ec); });
     }
 
@@ -139,11 +141,11 @@ private:
         if (ec)
             return fail(ec, "write");
         bool more = false;
-        T written = queue_.popFront(more);
+        MessagePtr written = queue_.popFront(more);
         if (more)
             do_write();
         if (server_.signalMessageSent.connectionCount() > 0)
-            server_.signalMessageSent.emitSignal(std::make_shared<const T>(std::move(written)));
+            server_.signalMessageSent.emitSignal(std::move(written));
     }
 
     // The client is gone (or we dropped it): tell the receivers while the server runs, and leave the
@@ -160,7 +162,7 @@ private:
     tcp::socket socket_;
     StreamReceiveBuffer<T> receive_;
     const std::string peer_;
-    OutgoingQueue<T> queue_;
+    OutgoingQueue<MessagePtr> queue_;
     TCPSocketServer& server_;
 };
 
@@ -261,7 +263,14 @@ std::string TCPSocketServer<T>::address() const
 template <typename T>
 void TCPSocketServer<T>::sendMessage(T message)
 {
-    sessions_.broadcast(std::move(message));
+    sessions_.broadcast(std::make_shared<const T>(std::move(message)));
+}
+
+template <typename T>
+void TCPSocketServer<T>::sendMessage(MessagePtr message)
+{
+    if (message)
+        sessions_.broadcast(message);
 }
 
 template <typename T>

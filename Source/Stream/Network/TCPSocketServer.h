@@ -48,8 +48,11 @@ public:
     bool isRunning() const override;                // thread-safe
     std::size_t connectedClients() const override;  // thread-safe
     std::string address() const override;           // thread-safe
-    // Broadcast: a copy to each connected client; dropped when none is connected. Thread-safe.
+    using MessagePtr = std::shared_ptr<const T>;
+    // Broadcast: every connected client gets the same queued message (no copy per client); dropped
+    // when none is connected. Thread-safe.
     void sendMessage(T message) override;
+    void sendMessage(MessagePtr message) override;  // the pointer is queued: no copy
 
     // True: the listening socket opens at construction. Thread-safe.
     bool isReadyToRun() const { return true; }
@@ -78,7 +81,7 @@ private:
     std::atomic<int> localPort_{0};
     std::atomic<std::size_t> maxQueuedBytes_;
 
-    ServerSessionList<ServerSession, T> sessions_;
+    ServerSessionList<ServerSession, MessagePtr> sessions_;
 
     // Serialises run, stop and destruction, which replace and join the listener.
     mutable std::mutex listenerMutex_;

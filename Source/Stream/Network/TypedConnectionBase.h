@@ -23,6 +23,16 @@ public:
     // the network thread. Thread-safe.
     virtual void sendMessage(T message) = 0;
 
+    // Queues a message that stays shared: the connection keeps a reference until it is written and
+    // copies nothing, so the same immutable bytes may go out again, or on several connections, or be a
+    // received message passed on. A null pointer is ignored. The TCP and WebSocket transports queue the
+    // pointer itself; the default copies the message into sendMessage(T). Thread-safe.
+    virtual void sendMessage(MessagePtr message)
+    {
+        if (message)
+            sendMessage(T(*message));
+    }
+
     // One emission per received message, on the network thread that completed the read.
     Signal<MessagePtr> signalMessageReceived;
     // After a queued message was written (TCP transports only), with the written message, on the

@@ -47,6 +47,7 @@ public:
     bool stop();
     bool isRunning() const;  // thread-safe
     // Queues one datagram to the peer; sent while running. Thread-safe.
+    using TypedConnectionBase<T>::sendMessage;  // the shared one copies into this one
     void sendMessage(T message) override;
 
     // The port the socket is bound to (useful when the own port was 0). Thread-safe.

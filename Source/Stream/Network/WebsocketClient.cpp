@@ -104,17 +104,17 @@ public:
             Log::log(Log::Level::Info, kCategory, "ClientSession closed");
     }
 
-    void send(T&& message)
+    void send(MessagePtr&& message)
     {
         if (closed_.load())
             return;
         switch (queue_.push(std::move(message))) {
-            case OutgoingQueue<T>::Push::StartWrite:
+            case OutgoingQueue<MessagePtr>::Push::StartWrite:
                 asio::post(context_, [self = this->shared_from_this()] { self->do_write(); });
                 break;
-            case OutgoingQueue<T>::Push::Queued:
+            case OutgoingQueue<MessagePtr>::Push::Queued:
                 break;
-            case OutgoingQueue<T>::Push::Refused:
+            case OutgoingQueue<MessagePtr>::Push::Refused:
                 Log::log(
                     Log::Level::Error, kCategory,
                     "Outgoing queue limit exceeded by a peer that does not read; closing the connection");
@@ -208,7 +208,7 @@ private:
     {
         if (!handshakeDone_ || closing_)
             return;
-        const T& message = queue_.front();
+        const T& message = *queue_.front();
         ws_.async_write(
             asio::buffer(MessageBytes::data(message), MessageBytes::size(message)),
             [self = this->shared_from_this()](const error_code& ec, std::size_t) { self->on_write(ec); });
@@ -259,7 +259,7 @@ private:
     // Session thread only.
     bool handshakeDone_ = false;
     bool closing_ = false;
-    OutgoingQueue<T> queue_;
+    OutgoingQueue<MessagePtr> queue_;
     WebsocketClient& owner_;
 };
 
@@ -302,7 +302,14 @@ void WebsocketClient<T>::disconnect()
 template <typename T>
 void WebsocketClient<T>::sendMessage(T message)
 {
-    session_.send(std::move(message));
+    session_.send(std::make_shared<const T>(std::move(message)));
+}
+
+template <typename T>
+void WebsocketClient<T>::sendMessage(MessagePtr message)
+{
+    if (message)
+        session_.send(std::move(message));
 }
 
 template <typename T>

@@ -36,8 +36,10 @@ public:
     bool isConnected() const override;
     // Sends a normal close, waits (bounded) for the peer's answer, joins the thread. Thread-safe.
     void disconnect() override;
+    using MessagePtr = std::shared_ptr<const T>;
     // Queues one message; dropped while not connected. Thread-safe.
     void sendMessage(T message) override;
+    void sendMessage(MessagePtr message) override;  // the pointer is queued: no copy
 
     // Bytes queued and not yet written. Thread-safe.
     std::size_t queuedBytes() const;

@@ -68,17 +68,17 @@ public:
 
     // Caller holds the session list's lock (list before queue). Messages queued before the
     // handshake completed are written after it.
-    void send(T&& message)
+    void send(MessagePtr&& message)
     {
         if (ending_.load())
             return;
         switch (queue_.push(std::move(message))) {
-            case OutgoingQueue<T>::Push::StartWrite:
+            case OutgoingQueue<MessagePtr>::Push::StartWrite:
                 asio::post(ws_.get_executor(), [self = this->shared_from_this()] { self->do_write(); });
                 break;
-            case OutgoingQueue<T>::Push::Queued:
+            case OutgoingQueue<MessagePtr>::Push::Queued:
                 break;
-            case OutgoingQueue<T>::Push::Refused:
+            case OutgoingQueue<MessagePtr>::Push::Refused:
                 Log::log(Log::Level::Error, kCategory,
                          "Outgoing queue limit exceeded by client " + peerAddress_ + ":" +
                              std::to_string(peerPort_) + ", which does not read; disconnecting it");
@@ -165,7 +165,7 @@ private:
         if (!handshakeDone_ || closing_ || ending_.load() || writing_)
             return;
         writing_ = true;
-        const T& message = queue_.front();
+        const T& message = *queue_.front();
         ws_.async_write(
             asio::buffer(MessageBytes::data(message), MessageBytes::size(message)),
             [self = this->shared_from_this()](const error_code& ec, std::size_t) { self->on_write(ec); });
@@ -223,7 +223,7 @@ private:
     const std::string peerAddress_;
     const int peerPort_;
     const SessionSettings settings_;
-    OutgoingQueue<T> queue_;
+    OutgoingQueue<MessagePtr> queue_;
     std::atomic<bool> ending_{false};
     // Session strand only.
     bool handshakeDone_ = false;
@@ -347,7 +347,14 @@ std::string WebsocketServer<T>::address() const
 template <typename T>
 void WebsocketServer<T>::sendMessage(T message)
 {
-    sessions_.broadcast(std::move(message));
+    sessions_.broadcast(std::make_shared<const T>(std::move(message)));
+}
+
+template <typename T>
+void WebsocketServer<T>::sendMessage(MessagePtr message)
+{
+    if (message)
+        sessions_.broadcast(message);
 }
 
 template <typename T>

@@ -59,8 +59,10 @@ public:
     bool isRunning() const override;                // thread-safe
     std::size_t connectedClients() const override;  // thread-safe; handshaking clients included
     std::string address() const override;           // thread-safe
+    using MessagePtr = std::shared_ptr<const T>;
     // Broadcast to every session; one still in its handshake gets the message right after it. Thread-safe.
     void sendMessage(T message) override;
+    void sendMessage(MessagePtr message) override;  // the pointer is queued: no copy
 
     bool isReadyToRun() const;  // thread-safe: the listening socket is open
     // The port actually listened on; 0 when not listening. Thread-safe.
@@ -101,7 +103,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> localPort_{0};
 
-    ServerSessionList<ServerSession, T> sessions_;
+    ServerSessionList<ServerSession, MessagePtr> sessions_;
 
     mutable std::mutex settingsMutex_;
     // guarded by settingsMutex_

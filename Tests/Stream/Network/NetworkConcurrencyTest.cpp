@@ -115,6 +115,35 @@ TEST(NetworkConcurrencyTest, WebsocketServerBroadcastsFromManyThreadsToEveryClie
     }
 }
 
+// One immutable message shared by many sending threads and by every client's queue: each client gets
+// every send, whole and unchanged, and the sender's own reference is all that is left afterwards.
+TEST(NetworkConcurrencyTest, ASharedMessageSentFromManyThreadsReachesEveryClientIntact)
+{
+    WebsocketServer<ByteBuffer> server("127.0.0.1", 0, 3);
+    ASSERT_TRUE(server.run());
+    std::vector<std::unique_ptr<WebsocketClient<ByteBuffer>>> clients;
+    std::vector<std::unique_ptr<Collector<ByteBuffer>>> collectors;
+    for (int c = 0; c < 2; ++c) {
+        clients.push_back(std::make_unique<WebsocketClient<ByteBuffer>>("127.0.0.1", server.localPort()));
+        collectors.push_back(std::make_unique<Collector<ByteBuffer>>());
+        clients.back()->signalMessageReceived.connect(collectors.back()->receiver());
+        ASSERT_TRUE(clients.back()->connect(kConnectTimeoutMs));
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+
+    const auto shared = std::make_shared<const ByteBuffer>(NetTest::binaryPattern(1000));
+    sendFromManyThreads([&](const std::string&) { server.sendMessage(shared); });
+    for (auto& collector : collectors) {
+        ASSERT_TRUE(collector->waitForCount(kThreads * kPerThread, 30s));
+        const auto messages = collector->messages();
+        ASSERT_EQ(messages.size(), static_cast<std::size_t>(kThreads * kPerThread));
+        for (const auto& m : messages)
+            ASSERT_EQ(m, *shared);
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.queuedBytes() == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return shared.use_count() == 1; }));
+}
+
 TEST(NetworkConcurrencyTest, WebsocketClientSendsFromManyThreadsAsWholeMessages)
 {
     WebsocketServer<ByteBuffer> server("127.0.0.1", 0, 2);

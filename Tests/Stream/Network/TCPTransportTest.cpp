@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "Host/Core/ByteBuffer.h"
 #include "Host/Core/Log.h"
@@ -97,6 +98,128 @@ TEST(TCPTransportTest, WrittenMessagesAreReportedByServerAndClient)
     EXPECT_EQ(serverSent.messages(), std::vector<std::string>{"to client"});
     ASSERT_TRUE(clientReceived.waitForBytes(9));
     EXPECT_EQ(clientReceived.concatenated(), "to client");
+}
+
+// A producer that gives its buffer up, or shares an immutable one, pays no copy: what the transport
+// reports as written is the producer's own block of bytes, and the peer still reads every byte.
+TEST(TCPTransportTest, MovedAndSharedMessagesAreWrittenWithoutACopy)
+{
+    TCPSocketServer<ByteBuffer> server("127.0.0.1", 0, 1);
+    Collector<ByteBuffer> atServer;
+    server.signalMessageReceived.connect(atServer.receiver());
+    ASSERT_TRUE(server.run());
+    TCPSocketClient<ByteBuffer> client("127.0.0.1", server.localPort());
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const ByteBuffer>> written;
+    client.signalMessageSent.connect([&](std::shared_ptr<const ByteBuffer> m) {
+        std::lock_guard lock(mutex);
+        written.push_back(std::move(m));
+    });
+    const auto writtenCount = [&] {
+        std::lock_guard lock(mutex);
+        return written.size();
+    };
+    ASSERT_TRUE(client.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+
+    ByteBuffer moved = NetTest::binaryPattern(30000);
+    const std::uint8_t* movedBytes = moved.data();
+    client.sendMessage(std::move(moved));
+    EXPECT_EQ(moved.size(), 0u);  // NOLINT(bugprone-use-after-move): the hand-over empties it
+    EXPECT_EQ(moved.data(), nullptr);
+
+    const auto shared = std::make_shared<const ByteBuffer>(NetTest::binaryPattern(20000));
+    client.sendMessage(shared);
+    client.sendMessage(shared);
+    client.sendMessage(TCPSocketClient<ByteBuffer>::MessagePtr());  // ignored
+
+    ASSERT_TRUE(waitUntil([&] { return writtenCount() == 3; }));
+    ASSERT_TRUE(atServer.waitForBytes(70000));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(written[0]->data(), movedBytes);
+        EXPECT_EQ(*written[0], NetTest::binaryPattern(30000));
+        EXPECT_EQ(written[1], shared);
+        EXPECT_EQ(written[2], shared);
+    }
+    EXPECT_EQ(*shared, NetTest::binaryPattern(20000));
+    EXPECT_EQ(atServer.concatenated(), NetTest::asText(NetTest::binaryPattern(30000)) +
+                                           NetTest::asText(*shared) + NetTest::asText(*shared));
+    EXPECT_EQ(atServer.bytes(), 70000u);
+    EXPECT_EQ(client.queuedBytes(), 0u);
+}
+
+// Large messages are written in as few calls as the socket takes; a write that the socket only partly
+// accepts goes on where it stopped, so every byte arrives once and in order.
+TEST(TCPTransportTest, LargeMessagesArriveExactlyBothWays)
+{
+    TCPSocketServer<ByteBuffer> server("127.0.0.1", 0, 1);
+    Collector<ByteBuffer> atServer;
+    server.signalMessageReceived.connect(atServer.receiver());
+    ASSERT_TRUE(server.run());
+    TCPSocketClient<ByteBuffer> client("127.0.0.1", server.localPort());
+    Collector<ByteBuffer> atClient;
+    client.signalMessageReceived.connect(atClient.receiver());
+    ASSERT_TRUE(client.connect(kConnectTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 1; }));
+
+    const ByteBuffer first = NetTest::binaryPattern(6 << 20);
+    const ByteBuffer second = NetTest::binaryPattern((3 << 20) + 7);
+    client.sendMessage(first);
+    client.sendMessage(second);
+    server.sendMessage(second);
+    ASSERT_TRUE(atServer.waitForBytes(first.size() + second.size(), 30s));
+    ASSERT_TRUE(atClient.waitForBytes(second.size(), 30s));
+    EXPECT_EQ(atServer.concatenated(), NetTest::asText(first) + NetTest::asText(second));
+    EXPECT_EQ(atClient.concatenated(), NetTest::asText(second));
+}
+
+// A broadcast of a shared message queues that one message for every client, and a received message
+// can be passed on as it is.
+TEST(TCPTransportTest, ASharedBroadcastAndAPassedOnMessageReachEveryClientIntact)
+{
+    TCPSocketServer<ByteBuffer> server("127.0.0.1", 0, 2);
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const ByteBuffer>> written;
+    server.signalMessageSent.connect([&](std::shared_ptr<const ByteBuffer> m) {
+        std::lock_guard lock(mutex);
+        written.push_back(std::move(m));
+    });
+    ASSERT_TRUE(server.run());
+    std::vector<std::unique_ptr<TCPSocketClient<ByteBuffer>>> clients;
+    std::vector<std::unique_ptr<Collector<ByteBuffer>>> collectors;
+    for (int i = 0; i < 2; ++i) {
+        clients.push_back(std::make_unique<TCPSocketClient<ByteBuffer>>("127.0.0.1", server.localPort()));
+        collectors.push_back(std::make_unique<Collector<ByteBuffer>>());
+        clients.back()->signalMessageReceived.connect(collectors.back()->receiver());
+        ASSERT_TRUE(clients.back()->connect(kConnectTimeoutMs));
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+
+    const auto shared = std::make_shared<const ByteBuffer>(NetTest::binaryPattern(10000));
+    server.sendMessage(shared);
+    for (auto& collector : collectors) {
+        ASSERT_TRUE(collector->waitForBytes(10000));
+        EXPECT_EQ(collector->concatenated(), NetTest::asText(*shared));
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return written.size() == 2;
+    }));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(written[0], shared);
+        EXPECT_EQ(written[1], shared);
+    }
+
+    // The first client's pieces go back to the server, which passes each on to both clients.
+    server.signalMessageReceived.connect([&](std::shared_ptr<const ByteBuffer> m) { server.sendMessage(m); });
+    clients[0]->sendMessage(NetTest::binaryPattern(5000));
+    for (auto& collector : collectors) {
+        ASSERT_TRUE(collector->waitForBytes(15000));
+        EXPECT_EQ(collector->concatenated(),
+                  NetTest::asText(*shared) + NetTest::asText(NetTest::binaryPattern(5000)));
+    }
 }
 
 TEST(TCPTransportTest, ConnectingWhereNothingListensFailsAfterTheTimeOut)

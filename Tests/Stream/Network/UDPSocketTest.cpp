@@ -58,6 +58,14 @@ TEST(UDPSocketTest, UnicastDatagramsArriveWholeWithTheirSenderInBothDirections)
     aToB.sendMessage(NetTest::binaryPattern(77));
     ASSERT_TRUE(atB.waitForCount(1));
     EXPECT_EQ(atB.messages().front(), NetTest::binaryPattern(77));
+
+    // A shared message is one datagram like any other (a null one is ignored), and stays as it was.
+    const auto shared = std::make_shared<const ByteBuffer>(NetTest::binaryPattern(500));
+    aToB.sendMessage(UDPSocket<ByteBuffer>::MessagePtr());
+    aToB.sendMessage(shared);
+    ASSERT_TRUE(atB.waitForCount(2));
+    EXPECT_EQ(atB.messages(), (std::vector<ByteBuffer>{NetTest::binaryPattern(77), *shared}));
+    EXPECT_EQ(*shared, NetTest::binaryPattern(500));
     EXPECT_EQ(b.signalMessageSent.connectionCount(), 0u);
 }
 

@@ -92,6 +92,52 @@ TEST(WebsocketTest, EverySendIsOneMessageBothWays)
     EXPECT_EQ(server.signalMessageSent.connectionCount(), 0u);
 }
 
+// Moved and shared messages keep their boundaries and bytes both ways; a shared message may go out
+// again and to several clients, and a received message can be passed on as it is.
+TEST(WebsocketTest, MovedSharedAndPassedOnMessagesArriveWholeAndIntact)
+{
+    WebsocketServer<ByteBuffer> server("127.0.0.1", 0, 2);
+    Collector<ByteBuffer> atServer;
+    server.signalMessageReceived.connect(atServer.receiver());
+    ASSERT_TRUE(server.run());
+    std::vector<std::unique_ptr<WebsocketClient<ByteBuffer>>> clients;
+    std::vector<std::unique_ptr<Collector<ByteBuffer>>> collectors;
+    for (int i = 0; i < 2; ++i) {
+        clients.push_back(std::make_unique<WebsocketClient<ByteBuffer>>("127.0.0.1", server.localPort()));
+        collectors.push_back(std::make_unique<Collector<ByteBuffer>>());
+        clients.back()->signalMessageReceived.connect(collectors.back()->receiver());
+        ASSERT_TRUE(clients.back()->connect(kConnectTimeoutMs));
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.connectedClients() == 2; }));
+
+    ByteBuffer moved = NetTest::binaryPattern(70000);
+    clients[0]->sendMessage(std::move(moved));
+    EXPECT_TRUE(moved.empty());  // NOLINT(bugprone-use-after-move): the hand-over empties it
+    const auto shared = std::make_shared<const ByteBuffer>(NetTest::binaryPattern(300));
+    clients[0]->sendMessage(shared);
+    clients[0]->sendMessage(shared);
+    clients[0]->sendMessage(WebsocketClient<ByteBuffer>::MessagePtr());  // ignored
+    ASSERT_TRUE(atServer.waitForCount(3));
+    ASSERT_TRUE(waitUntil([&] { return clients[0]->queuedBytes() == 0; }));
+    EXPECT_EQ(atServer.messages(),
+              (std::vector<ByteBuffer>{NetTest::binaryPattern(70000), *shared, *shared}));
+    EXPECT_EQ(*shared, NetTest::binaryPattern(300));
+
+    server.sendMessage(shared);
+    server.sendMessage(WebsocketServer<ByteBuffer>::MessagePtr());  // ignored
+    for (auto& collector : collectors) {
+        ASSERT_TRUE(collector->waitForCount(1));
+        EXPECT_EQ(collector->messages(), std::vector<ByteBuffer>{*shared});
+    }
+
+    server.signalMessageReceived.connect([&](std::shared_ptr<const ByteBuffer> m) { server.sendMessage(m); });
+    clients[1]->sendMessage(NetTest::binaryPattern(126));
+    for (auto& collector : collectors) {
+        ASSERT_TRUE(collector->waitForCount(2));
+        EXPECT_EQ(collector->messages(), (std::vector<ByteBuffer>{*shared, NetTest::binaryPattern(126)}));
+    }
+}
+
 TEST(WebsocketTest, AcceptAndNormalCloseAreSignalledAndLogged)
 {
     StateRecorder states;
