@@ -21,7 +21,7 @@ if(CORVEXIS_SANITIZE)
   endif()
 endif()
 
-# Fuzzing builds (scripts/fuzz-files.sh, clang only) instrument every library for libFuzzer's coverage.
+# Fuzzing builds (scripts/fuzz.sh, clang only) instrument every library for libFuzzer's coverage.
 option(CORVEXIS_FUZZ "Build the libFuzzer targets (clang)" OFF)
 if(CORVEXIS_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
