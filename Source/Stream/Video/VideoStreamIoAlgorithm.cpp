@@ -116,7 +116,8 @@ int VideoStreamIoAlgorithm::chooseCameraFormat(
             if (match != candidates.end())
                 candidates = {*match};
         } else {
-            candidates.resize(1);
+            // erase rather than resize(1): GCC 12 at -O3 reports a false array-bounds error for the latter.
+            candidates.erase(candidates.begin() + 1, candidates.end());
         }
     }
     if (candidates.empty())
