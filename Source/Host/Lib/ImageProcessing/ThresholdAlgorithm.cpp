@@ -17,11 +17,8 @@ ThresholdAlgorithm::~ThresholdAlgorithm() = default;
 
 bool ThresholdAlgorithm::accepts(const ImageDescriptor& descriptor, std::string* why) const
 {
-    if (descriptor.isValid() && descriptor.channels >= 1 && descriptor.channels <= 4)
-        return true;
-    if (why != nullptr)
-        *why = "needs a known pixel type and 1 to 4 channels";
-    return false;
+    return acceptIf(descriptor.isValid() && descriptor.channels >= 1 && descriptor.channels <= 4,
+                    "needs a known pixel type and 1 to 4 channels", why);
 }
 
 Data::Modality ThresholdAlgorithm::resultModality(const SharedImage&) const
