@@ -9,13 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,6 +23,7 @@
 #include "Host/Lib/ImageProcessing/GaussianSmoothingAlgorithm.h"
 #include "Host/Lib/SequentialImageProcessor.h"
 #include "Host/Lib/SharedImage.h"
+#include "ReferenceHandoff.h"
 #include "Stream/Framework/ImageStream.h"
 #include "Stream/Framework/ImageStreamData.h"
 #include "Stream/Processing/AlgorithmExecutorStream.h"
@@ -34,21 +32,15 @@
 namespace {
 
 using namespace Corvexis;
+using Bench::measureLatency;
+using Bench::nowNs;
+using Bench::percentile;
+using Bench::ReferenceHandoff;
 using Clock = std::chrono::steady_clock;
 constexpr int kLatencySamples = 5000;
 constexpr int kWarmUp = 200;
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-double percentile(const std::vector<double>& sorted, double p)
-{
-    return sorted[std::min(sorted.size() - 1, static_cast<size_t>(p * static_cast<double>(sorted.size())))];
-}
 
 // An image stream whose frames the benchmark emits on its own thread.
 class BenchImageStream : public ImageStream
@@ -79,72 +71,6 @@ public:
         return result;
     }
 };
-
-// The reference hand-off of bench_handoff: push to start of processing.
-class ReferenceHandoff
-{
-public:
-    ReferenceHandoff() : thread_([this] { run(); }) {}
-    ~ReferenceHandoff()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        cv_.notify_one();
-        thread_.join();
-    }
-    void push(std::int64_t value)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(value);
-        }
-        cv_.notify_one();
-    }
-
-    std::atomic<std::int64_t> lastLatencyNs{-1};
-
-private:
-    void run()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (stop_)
-                return;
-            const auto value = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            lastLatencyNs.store(nowNs() - value, std::memory_order_release);
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::int64_t> queue_;
-    bool stop_ = false;
-    std::thread thread_;
-};
-
-template <typename Push>
-std::vector<double> measureLatency(Push push, std::atomic<std::int64_t>& latest)
-{
-    std::vector<double> samples;
-    samples.reserve(kLatencySamples);
-    for (int i = 0; i < kLatencySamples + kWarmUp; ++i) {
-        latest.store(-1, std::memory_order_relaxed);
-        push(nowNs());
-        std::int64_t value;
-        while ((value = latest.load(std::memory_order_acquire)) < 0)
-            std::this_thread::yield();
-        if (i >= kWarmUp)
-            samples.push_back(static_cast<double>(value) / 1000.0);
-    }
-    std::sort(samples.begin(), samples.end());
-    return samples;
-}
 
 // The reference convolution: the textbook separable loop, one output value at a time.
 void referenceSmooth(const std::uint8_t* in, std::uint8_t* out, std::vector<float>& tmp, int w, int h,
@@ -218,14 +144,14 @@ int main()
                 sentNs.store(t);
                 input.signalStreamData.emitSignal(std::move(record));
             },
-            latest);
+            latest, kLatencySamples, kWarmUp);
         connection.disconnect();
     }
     std::vector<double> referenceLatency;
     {
         ReferenceHandoff reference;
-        referenceLatency =
-            measureLatency([&](std::int64_t t) { reference.push(t); }, reference.lastLatencyNs);
+        referenceLatency = measureLatency([&](std::int64_t t) { reference.push(t); }, reference.lastLatencyNs,
+                                          kLatencySamples, kWarmUp);
     }
 
     // Smoothing, sigma 2.

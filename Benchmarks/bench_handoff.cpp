@@ -1,29 +1,26 @@
 // Latency and throughput of handing a payload from a producer thread to a BackgroundThreadConsumer,
-// against a minimal mutex + condition-variable hand-off written here as the reference.
+// against a minimal mutex + condition-variable hand-off as the reference (ReferenceHandoff.h).
 // Latency: one payload at a time (the producer waits until it was processed before sending the next),
 // measured from push to the start of processing. Throughput: payloads processed per second while the
 // producer pushes as fast as it can (drops allowed, counted separately).
-#include "Stream/Framework/BackgroundThreadConsumer.h"
-
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
+
+#include "ReferenceHandoff.h"
+#include "Stream/Framework/BackgroundThreadConsumer.h"
 
 namespace {
 
+using Corvexis::Bench::measureLatency;
+using Corvexis::Bench::nowNs;
+using Corvexis::Bench::percentile;
+using Corvexis::Bench::ReferenceHandoff;
 using Clock = std::chrono::steady_clock;
 constexpr int kLatencySamples = 20000;
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
+constexpr int kWarmUp = 200;
 
 class LatencyConsumer : public Corvexis::BackgroundThreadConsumer<std::int64_t>
 {
@@ -42,77 +39,6 @@ protected:
     }
 };
 
-// The reference: a deque, a mutex and a condition variable, nothing else.
-class ReferenceHandoff
-{
-public:
-    ReferenceHandoff() : thread_([this] { run(); }) {}
-    ~ReferenceHandoff()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        cv_.notify_one();
-        thread_.join();
-    }
-    void push(std::int64_t value)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(value);
-        }
-        cv_.notify_one();
-    }
-
-    std::atomic<std::int64_t> lastLatencyNs{-1};
-
-private:
-    void run()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (stop_)
-                return;
-            const auto value = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            lastLatencyNs.store(nowNs() - value, std::memory_order_release);
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::int64_t> queue_;
-    bool stop_ = false;
-    std::thread thread_;
-};
-
-template <typename Push, typename Latest>
-std::vector<double> measureLatency(Push push, Latest& latest)
-{
-    std::vector<double> samples;
-    samples.reserve(kLatencySamples);
-    for (int i = 0; i < kLatencySamples + 200; ++i) {
-        latest.store(-1, std::memory_order_relaxed);
-        push(nowNs());
-        std::int64_t value;
-        while ((value = latest.load(std::memory_order_acquire)) < 0)
-            std::this_thread::yield();
-        if (i >= 200)  // warm-up
-            samples.push_back(static_cast<double>(value) / 1000.0);
-    }
-    std::sort(samples.begin(), samples.end());
-    return samples;
-}
-
-double percentile(const std::vector<double>& sorted, double p)
-{
-    return sorted[std::min(sorted.size() - 1, static_cast<size_t>(p * static_cast<double>(sorted.size())))];
-}
-
 }  // namespace
 
 int main()
@@ -126,7 +52,7 @@ int main()
             [&](std::int64_t t) {
                 consumer.pushPayload({t, 0, 0, nullptr});
             },
-            consumer.lastLatencyNs);
+            consumer.lastLatencyNs, kLatencySamples, kWarmUp);
 
         const auto before = consumer.processedCount.load();
         const auto droppedBefore = consumer.droppedCount();
@@ -142,8 +68,8 @@ int main()
     std::vector<double> referenceLatency;
     {
         ReferenceHandoff reference;
-        referenceLatency =
-            measureLatency([&](std::int64_t t) { reference.push(t); }, reference.lastLatencyNs);
+        referenceLatency = measureLatency([&](std::int64_t t) { reference.push(t); }, reference.lastLatencyNs,
+                                          kLatencySamples, kWarmUp);
     }
 
     std::printf("FIGURE handoff_consumer_median_us %.2f us\n", percentile(consumerLatency, 0.5));

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "BlockingSocketIo.h"
 #include "Host/Core/Log.h"
 #include "Host/Core/MemImage.h"
 #include "Stream/Framework/StreamData.h"
@@ -32,6 +33,8 @@
 namespace {
 
 using namespace Corvexis;
+using Bench::recvAll;
+using Bench::sendAll;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLatencyMessages = 3000;  // 3 s at 1 kHz
@@ -75,30 +78,6 @@ int listenOn(int* port)
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     *port = ntohs(a.sin_port);
     return fd;
-}
-
-bool sendAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool recvAll(int fd, std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 std::vector<std::uint8_t> bytesOf(igtl::MessageBase& m)

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "BlockingSocketIo.h"
 #include "Host/Core/ByteBuffer.h"
 #include "Stream/Network/TCPSocketClient.h"
 #include "Stream/Network/TCPSocketServer.h"
@@ -36,6 +37,8 @@ namespace {
 
 using namespace Corvexis;
 using namespace Corvexis::Network;
+using Bench::recvAll;
+using Bench::sendAll;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMessageBytes = 1 << 20;
@@ -234,30 +237,6 @@ struct RawPair
     }
 };
 
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 Throughput rawThroughput(std::size_t readBytes)
 {
     RawPair pair;
@@ -276,7 +255,7 @@ Throughput rawThroughput(std::size_t readBytes)
         }
     });
     for (std::size_t i = 0; i < kMessages; ++i)
-        writeAll(pair.client, message.data(), message.size());
+        sendAll(pair.client, message.data(), message.size());
     reader.join();
     return measured(total, begin, cpuBegin);
 }
@@ -287,7 +266,7 @@ Rtt rawRtt()
     std::thread echo([&] {
         std::uint8_t buffer[kRttBytes];
         for (int i = 0; i < kRttWarmup + kRttSamples; ++i) {
-            if (!readAll(pair.server, buffer, kRttBytes) || !writeAll(pair.server, buffer, kRttBytes))
+            if (!recvAll(pair.server, buffer, kRttBytes) || !sendAll(pair.server, buffer, kRttBytes))
                 return;
         }
     });
@@ -296,8 +275,8 @@ Rtt rawRtt()
     std::vector<double> samples;
     for (int i = 0; i < kRttWarmup + kRttSamples; ++i) {
         const auto begin = Clock::now();
-        writeAll(pair.client, message.data(), kRttBytes);
-        readAll(pair.client, answer, kRttBytes);
+        sendAll(pair.client, message.data(), kRttBytes);
+        recvAll(pair.client, answer, kRttBytes);
         if (i >= kRttWarmup)
             samples.push_back(secondsSince(begin) * 1e6);
     }

@@ -3,48 +3,37 @@
 // gives as many items, complete and undamaged.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
-#include "Host/Core/Log.h"
+#include "FuzzCheck.h"
 #include "Host/Lib/Files/CorvexisFile.h"
 
 using namespace Corvexis;
 
 namespace {
 
-[[noreturn]] void violated(const char* what)
-{
-    std::fprintf(stderr, "CvxReaderFuzz: %s\n", what);
-    std::abort();
-}
-
-const bool quiet = [] {
-    Log::removeSink(Log::defaultSink());
-    return true;
-}();
+constexpr const char* kTarget = "CvxReaderFuzz";
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    (void)quiet;
+    FuzzCheck::quietLog();
     CorvexisFile file;
     std::optional<OwningDataList> items = file.load(ByteBufferView(data, size));
     if (!items) {
         if (file.lastError().empty())
-            violated("a refusal must say why");
+            FuzzCheck::violated(kTarget, "a refusal must say why");
         return 0;
     }
     for (const auto& damaged : file.damagedItems())
         if (damaged.offset >= size || damaged.kind.empty() || damaged.reason.empty())
-            violated("a damaged item must be named with an offset inside the input");
+            FuzzCheck::violated(kTarget, "a damaged item must be named with an offset inside the input");
     ByteBuffer again;
     if (!file.save(items->dataList(), again))
-        violated("items the reader returned cannot be written");
+        FuzzCheck::violated(kTarget, "items the reader returned cannot be written");
     CorvexisFile second;
     std::optional<OwningDataList> back = second.load(again);
     if (!back || back->size() != items->size() || !second.isComplete() || !second.damagedItems().empty())
-        violated("the rewritten file does not read back whole");
+        FuzzCheck::violated(kTarget, "the rewritten file does not read back whole");
     return 0;
 }

@@ -3,11 +3,10 @@
 // equal tree, and writing that again gives the same text.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "Host/Core/Properties.h"
 #include "Host/Core/PropertiesIO.h"
 
@@ -15,11 +14,7 @@ using namespace Corvexis;
 
 namespace {
 
-[[noreturn]] void violated(const char* what)
-{
-    std::fprintf(stderr, "PropertiesParserFuzz: %s\n", what);
-    std::abort();
-}
+constexpr const char* kTarget = "PropertiesParserFuzz";
 
 }  // namespace
 
@@ -30,17 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto tree = PropertiesIO::loadFromString(text, &error);
     if (!tree) {
         if (error.rfind("line ", 0) != 0)
-            violated("a refusal must name the line");
+            FuzzCheck::violated(kTarget, "a refusal must name the line");
         return 0;
     }
     const std::string saved = PropertiesIO::saveToString(*tree);
     std::string secondError;
     const auto again = PropertiesIO::loadFromString(saved, &secondError);
     if (!again)
-        violated("the reader refused text the writer produced");
+        FuzzCheck::violated(kTarget, "the reader refused text the writer produced");
     if (!(*again == *tree))
-        violated("the tree read back differs from the tree written");
+        FuzzCheck::violated(kTarget, "the tree read back differs from the tree written");
     if (PropertiesIO::saveToString(*again) != saved)
-        violated("writing the tree read back gave another text");
+        FuzzCheck::violated(kTarget, "writing the tree read back gave another text");
     return 0;
 }

@@ -21,10 +21,12 @@ if(CORVEXIS_SANITIZE)
   endif()
 endif()
 
-# Fuzzing builds (scripts/fuzz-files.sh, clang only) instrument every library for libFuzzer's coverage.
+# Fuzzing builds (scripts/fuzz.sh, clang only) instrument every library for libFuzzer's coverage.
 option(CORVEXIS_FUZZ "Build the libFuzzer targets (clang)" OFF)
+# The coverage instrumentation keeps clang from vectorising the loops marked 'omp simd'; it reports
+# that as a warning, which is expected there and must not fail the build.
 if(CORVEXIS_FUZZ)
-  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_compile_options(-fsanitize=fuzzer-no-link -Wno-pass-failed)
 endif()
 
 # Warnings as errors on our own code only; third-party headers come in as system headers.

@@ -1,52 +1,27 @@
 #pragma once
 
-#include <mutex>
-#include <string>
-#include <vector>
+#include <utility>
 
 #include "Host/Core/PointCloud.h"
-#include "Host/Core/Signal.h"
-#include "Stream/IGTL/DataDevice.h"
+#include "Stream/IGTL/PolyDataDevice.h"
 
 namespace Corvexis::IGTL {
 
-struct ParsedMessage;
+extern template class PolyDataDevice<PointCloud>;  // instantiated in PolyDataDevice.cpp
 
-// A PointCloud bound to a connection. As input it takes over the contents of every POLYDATA message of its
-// device name (its own name is kept); as output, sendData() sends a given PointCloud.
-//
-// Threading: incoming contents are applied on the receiver thread under dataMutex_; read them through
-// withPointCloud() from other threads. signalUpdated is emitted on the receiver thread, without the lock.
-class PointCloudData : public DataDevice, public PointCloud
+// A PointCloud bound to a connection: POLYDATA messages in, a given PointCloud out. Threading as
+// PolyDataDevice.
+class PointCloudData final : public PolyDataDevice<PointCloud>
 {
 public:
-    PointCloudData(Connection* connection, const std::string& deviceName, bool input = true);
-    ~PointCloudData() override;
+    using PolyDataDevice<PointCloud>::PolyDataDevice;
 
-    static std::vector<std::string> supportedIgtlTypes();
-    bool isInput() const { return input_; }
-
-    // Calls `f` with the contents under the lock. Thread-safe.
+    // Calls `f` with the point cloud under the lock. Thread-safe.
     template <typename F>
     void withPointCloud(F&& f) const
     {
-        std::lock_guard lock(dataMutex_);
-        f(static_cast<const PointCloud&>(*this));
+        withContents(std::forward<F>(f));
     }
-    std::size_t updates() const;  // thread-safe
-
-    // False unless `data` is a PointCloud and it was sent. Calling thread.
-    bool sendData(const Data* data) const override;
-
-    Signal<> signalUpdated;
-
-private:
-    bool onMessage(const ParsedMessage& message);
-
-    const bool input_;
-    mutable std::mutex dataMutex_;
-    // guarded by dataMutex_ (with the contents)
-    std::size_t updates_ = 0;
 };
 
 }  // namespace Corvexis::IGTL

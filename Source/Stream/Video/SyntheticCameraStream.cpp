@@ -17,9 +17,6 @@ namespace Corvexis {
 namespace {
 
 constexpr const char* kCategory = "Stream.SyntheticCameraStream";
-// The capture thread waits on a condition variable until this long before its deadline, then sleeps
-// the rest precisely; the wait is what a stop request interrupts.
-constexpr auto kCoarseWaitMargin = std::chrono::milliseconds(2);
 
 using VideoStreamSettings::Region;
 
@@ -128,12 +125,12 @@ bool SyntheticCameraStream::setFormat(int index)
     sensor_->setFormat(static_cast<int>(current.width), static_cast<int>(current.height), current.fps);
     if (sessionOpen_) {
         // Close and reopen the device session so that the new format holds from the next frame on.
-        const bool capturing = captureThread_ != nullptr;
-        joinCaptureLocked();
+        const bool capturing = capture_.running();
+        capture_.stop();
         sessionOpen_ = false;
         openSessionLocked();
         if (capturing)
-            startCaptureLocked();
+            capture_.start([this] { captureLoop(); });
     }
     return true;
 }
@@ -183,7 +180,7 @@ bool SyntheticCameraStream::openImpl()
 bool SyntheticCameraStream::closeImpl()
 {
     std::lock_guard lock(sessionMutex_);
-    joinCaptureLocked();
+    capture_.stop();
     sessionOpen_ = false;
     return true;
 }
@@ -191,9 +188,9 @@ bool SyntheticCameraStream::closeImpl()
 bool SyntheticCameraStream::startImpl()
 {
     std::lock_guard lock(sessionMutex_);
-    if (!sessionOpen_ || captureThread_)
+    if (!sessionOpen_ || capture_.running())
         return false;
-    startCaptureLocked();
+    capture_.start([this] { captureLoop(); });
     return true;
 }
 
@@ -202,7 +199,7 @@ bool SyntheticCameraStream::stopImpl()
     std::lock_guard lock(sessionMutex_);
     if (!sessionOpen_)
         return false;
-    joinCaptureLocked();
+    capture_.stop();
     return true;
 }
 
@@ -213,37 +210,6 @@ void SyntheticCameraStream::openSessionLocked()
     sessionCount_.fetch_add(1);
 }
 
-void SyntheticCameraStream::startCaptureLocked()
-{
-    stopCapture_.store(false);
-    captureThread_ = std::make_unique<std::thread>([this] { captureLoop(); });
-}
-
-void SyntheticCameraStream::joinCaptureLocked()
-{
-    if (!captureThread_)
-        return;
-    {
-        std::lock_guard wakeLock(wakeMutex_);
-        stopCapture_.store(true);
-    }
-    wake_.notify_all();
-    captureThread_->join();
-    captureThread_.reset();
-    stopCapture_.store(false);
-}
-
-bool SyntheticCameraStream::sleepUntil(std::chrono::steady_clock::time_point deadline)
-{
-    {
-        std::unique_lock wakeLock(wakeMutex_);
-        if (wake_.wait_until(wakeLock, deadline - kCoarseWaitMargin, [this] { return stopCapture_.load(); }))
-            return false;
-    }
-    StreamUtils::preciseSleep(deadline - std::chrono::steady_clock::now());
-    return !stopCapture_.load();
-}
-
 void SyntheticCameraStream::captureLoop()
 {
     try {
@@ -252,7 +218,7 @@ void SyntheticCameraStream::captureLoop()
         auto frameDue = now;  // the device delivers its first frame at once
         auto deadline = now;
         std::uint64_t index = framesDelivered_.load();
-        while (sleepUntil(deadline)) {
+        while (capture_.sleepUntil(deadline)) {
             now = std::chrono::steady_clock::now();
             const double current = sensor_->framerate();
             if (current != rate) {

@@ -3,14 +3,13 @@
 #include <any>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "Stream/Video/CaptureThread.h"
 #include "Stream/Video/VideoCameraStream.h"
 
 namespace Corvexis {
@@ -45,7 +44,7 @@ class SyntheticCameraSensor;
 //
 // Threading: requests and hooks as Stream; frames are emitted on the capture thread; every public
 // operation is thread-safe. sessionMutex_ guards the session and the capture thread; the capture thread
-// never takes it (it only waits on wakeMutex_), so joining under it is safe.
+// never takes it (CaptureThread waits on a mutex of its own), so joining under it is safe.
 class SyntheticCameraStream : public VideoCameraStream
 {
 public:
@@ -84,11 +83,7 @@ protected:
 private:
     // Caller holds sessionMutex_.
     void openSessionLocked();
-    void startCaptureLocked();
-    void joinCaptureLocked();
     void captureLoop();
-    // Waits until `deadline`; false when a stop was requested meanwhile. Capture thread.
-    bool sleepUntil(std::chrono::steady_clock::time_point deadline);
 
     const std::shared_ptr<SyntheticCameraSensor> sensor_;
     bool deviceKnown_ = false;  // fixed at construction
@@ -96,11 +91,7 @@ private:
     mutable std::mutex sessionMutex_;
     // guarded by sessionMutex_
     bool sessionOpen_ = false;
-    std::unique_ptr<std::thread> captureThread_;
-
-    std::mutex wakeMutex_;
-    std::condition_variable wake_;
-    std::atomic<bool> stopCapture_{false};
+    CaptureThread capture_;
 
     std::atomic<int> sessionCount_{0};
     std::atomic<std::uint64_t> framesDelivered_{0};

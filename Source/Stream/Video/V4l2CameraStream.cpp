@@ -31,7 +31,6 @@ namespace Corvexis {
 namespace {
 
 constexpr const char* kCategory = "Stream.V4l2CameraStream";
-constexpr auto kCoarseWaitMargin = std::chrono::milliseconds(2);
 constexpr unsigned kBufferCount = 4;
 
 using VideoStreamSettings::Region;
@@ -440,13 +439,13 @@ bool V4l2CameraStream::setFormat(int index)
     std::lock_guard lock(sessionMutex_);
     if (fd_ >= 0) {
         // Close and reopen the device so that the new format holds from the next frame on.
-        const bool capturing = captureThread_ != nullptr;
-        joinCaptureLocked();
+        const bool capturing = capture_.running();
+        capture_.stop();
         closeDeviceLocked();
         if (!openDeviceLocked())
             return false;
         if (capturing)
-            startCaptureLocked();
+            capture_.start([this] { captureLoop(); });
     }
     return true;
 }
@@ -494,7 +493,7 @@ bool V4l2CameraStream::openImpl()
         return false;
     std::lock_guard lock(sessionMutex_);
     if (fd_ >= 0) {
-        joinCaptureLocked();
+        capture_.stop();
         closeDeviceLocked();
     }
     return openDeviceLocked();
@@ -503,7 +502,7 @@ bool V4l2CameraStream::openImpl()
 bool V4l2CameraStream::closeImpl()
 {
     std::lock_guard lock(sessionMutex_);
-    joinCaptureLocked();
+    capture_.stop();
     closeDeviceLocked();
     return true;
 }
@@ -511,9 +510,9 @@ bool V4l2CameraStream::closeImpl()
 bool V4l2CameraStream::startImpl()
 {
     std::lock_guard lock(sessionMutex_);
-    if (fd_ < 0 || captureThread_)
+    if (fd_ < 0 || capture_.running())
         return false;
-    startCaptureLocked();
+    capture_.start([this] { captureLoop(); });
     return true;
 }
 
@@ -522,7 +521,7 @@ bool V4l2CameraStream::stopImpl()
     std::lock_guard lock(sessionMutex_);
     if (fd_ < 0)
         return false;
-    joinCaptureLocked();
+    capture_.stop();
     return true;
 }
 
@@ -603,37 +602,6 @@ void V4l2CameraStream::closeDeviceLocked()
     fd_ = -1;
 }
 
-void V4l2CameraStream::startCaptureLocked()
-{
-    stopCapture_.store(false);
-    captureThread_ = std::make_unique<std::thread>([this] { captureLoop(); });
-}
-
-void V4l2CameraStream::joinCaptureLocked()
-{
-    if (!captureThread_)
-        return;
-    {
-        std::lock_guard wakeLock(wakeMutex_);
-        stopCapture_.store(true);
-    }
-    wake_.notify_all();
-    captureThread_->join();
-    captureThread_.reset();
-    stopCapture_.store(false);
-}
-
-bool V4l2CameraStream::sleepUntil(std::chrono::steady_clock::time_point deadline)
-{
-    {
-        std::unique_lock wakeLock(wakeMutex_);
-        if (wake_.wait_until(wakeLock, deadline - kCoarseWaitMargin, [this] { return stopCapture_.load(); }))
-            return false;
-    }
-    StreamUtils::preciseSleep(deadline - std::chrono::steady_clock::now());
-    return !stopCapture_.load();
-}
-
 void V4l2CameraStream::captureLoop()
 {
     try {
@@ -644,7 +612,7 @@ void V4l2CameraStream::captureLoop()
         const int stride = bytesPerLine_;
         const auto period = asSteady(cameraPollingPeriod(format().fps));
         auto deadline = std::chrono::steady_clock::now();
-        while (sleepUntil(deadline)) {
+        while (capture_.sleepUntil(deadline)) {
             pollfd ready{fd, POLLIN, 0};
             if (::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN)) {
                 v4l2_buffer buffer{};

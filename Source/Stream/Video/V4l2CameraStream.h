@@ -3,14 +3,13 @@
 #include <any>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "Stream/Video/CaptureThread.h"
 #include "Stream/Video/VideoCameraStream.h"
 
 namespace Corvexis {
@@ -82,10 +81,7 @@ private:
     // Caller holds sessionMutex_.
     bool openDeviceLocked();
     void closeDeviceLocked();
-    void startCaptureLocked();
-    void joinCaptureLocked();
     void captureLoop();
-    bool sleepUntil(std::chrono::steady_clock::time_point deadline);
 
     std::string node_;  // fixed at construction
 
@@ -97,11 +93,7 @@ private:
     int frameWidth_ = 0;
     int frameHeight_ = 0;
     int bytesPerLine_ = 0;
-    std::unique_ptr<std::thread> captureThread_;
-
-    std::mutex wakeMutex_;
-    std::condition_variable wake_;
-    std::atomic<bool> stopCapture_{false};
+    CaptureThread capture_;
 };
 
 }  // namespace Corvexis

@@ -9,15 +9,16 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "Apps/corvexis/AppRunner.h"
+#include "Support/TestUtil.h"
 
 namespace Corvexis {
 namespace {
@@ -25,30 +26,11 @@ namespace {
 using AppTest::runApp;
 namespace fs = std::filesystem;
 
-bool portFree(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return free;
-}
-
 // Two different ports that were free a moment ago, inside the receiver's range (up to 50000).
 std::pair<int, int> freePorts()
 {
-    std::mt19937 random(static_cast<unsigned>(::getpid()));
-    std::uniform_int_distribution<int> pick(20000, 49999);
-    int video = pick(random);
-    while (!portFree(video))
-        video = pick(random);
-    int control = pick(random);
-    while (control == video || !portFree(control))
-        control = pick(random);
-    return {video, control};
+    const int video = Test::freePortBetween(20000, 49999);
+    return {video, Test::freePortBetween(20000, 49999, video)};
 }
 
 bool listening(int port)

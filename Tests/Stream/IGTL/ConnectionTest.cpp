@@ -26,6 +26,8 @@
 #include "Stream/IGTL/IgtlTrackingOutStream.h"
 #include "Stream/IGTL/IgtlTrackingStream.h"
 #include "Stream/IGTL/ImageData.h"
+#include "Stream/IGTL/MeshData.h"
+#include "Stream/IGTL/PointCloudData.h"
 
 namespace Corvexis::IGTL {
 namespace {
@@ -320,6 +322,54 @@ TEST(ConnectionTest, PolyDataStreamTellsMeshesFromPointCloudsAndLogsEmptyMessage
     ASSERT_EQ(second->pointClouds().size(), 1u);
     EXPECT_EQ(second->pointClouds()[0]->numberOfPoints(), 4);
     EXPECT_EQ(second->timestampDevice(), 6u);
+}
+
+TEST(ConnectionTest, MeshAndPointCloudDataTakeOverTheirDevicesMessagesAndKeepTheirNames)
+{
+    LinkedPair link;
+    ASSERT_TRUE(link.linked());
+    MeshData meshIn(link.server.get(), "Surface");
+    PointCloudData cloudIn(link.server.get(), "Cloud");
+    MeshData meshOut(link.client.get(), "Surface", false);
+    PointCloudData cloudOut(link.client.get(), "Cloud", false);
+    std::atomic<int> meshSignals{0};
+    std::atomic<int> cloudSignals{0};
+    meshIn.signalUpdated.connect([&] { ++meshSignals; });
+    cloudIn.signalUpdated.connect([&] { ++cloudSignals; });
+
+    Mesh mesh("Sent mesh");
+    ASSERT_TRUE(mesh.setGeometry({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}}));
+    PointCloud cloud("Sent cloud");
+    cloud.setPoints({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
+    // Each device sends only its own kind of geometry.
+    EXPECT_FALSE(meshOut.sendData(&cloud));
+    EXPECT_FALSE(cloudOut.sendData(&mesh));
+
+    ASSERT_TRUE(cloudOut.sendData(&cloud));
+    ASSERT_TRUE(meshOut.sendData(&mesh));
+    ASSERT_TRUE(waitUntil([&] { return meshIn.updates() == 1 && cloudIn.updates() == 1; }));
+    EXPECT_EQ(meshSignals.load(), 1);
+    EXPECT_EQ(cloudSignals.load(), 1);
+    meshIn.withMesh([](const Mesh& received) {
+        EXPECT_EQ(received.numberOfFaces(), 2);
+        EXPECT_EQ(received.numberOfVertices(), 4);
+    });
+    cloudIn.withPointCloud([](const PointCloud& received) { EXPECT_EQ(received.numberOfPoints(), 3); });
+    EXPECT_EQ(meshIn.name(), "Surface");
+    EXPECT_EQ(cloudIn.name(), "Cloud");
+
+    // A second message replaces the contents; outputs never take messages in.
+    cloud.setPoints({{5, 5, 5}});
+    ASSERT_TRUE(cloudOut.sendData(&cloud));
+    ASSERT_TRUE(waitUntil([&] { return cloudIn.updates() == 2; }));
+    cloudIn.withPointCloud([](const PointCloud& received) {
+        ASSERT_EQ(received.numberOfPoints(), 1);
+        EXPECT_EQ(received.points()[0].x(), 5.0f);
+    });
+    EXPECT_EQ(meshIn.updates(), 1u);
+    EXPECT_EQ(meshOut.updates(), 0u);
+    EXPECT_EQ(cloudOut.updates(), 0u);
+    EXPECT_FALSE(meshOut.isInput());
 }
 
 TEST(ConnectionTest, SecondClientIsRefusedWhileOneIsConnected)

@@ -1,13 +1,8 @@
 #include "Stream/Video/RemoteVideoStream.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <random>
 #include <thread>
 
 #include "Host/Core/Log.h"
@@ -21,22 +16,10 @@ namespace {
 using Test::RemoteVideoTestCamera;
 using Test::waitUntil;
 
+// A port that was free a moment ago, inside the range both ends accept (up to 50000).
 int freePort(int avoid)
 {
-    static std::mt19937 random(static_cast<unsigned>(::getpid()) * 7u);
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int port = std::uniform_int_distribution<int>(20000, 49999)(random);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (free && port != avoid)
-            return port;
-    }
-    return 0;
+    return Test::freePortBetween(20000, 49999, avoid);
 }
 
 // Receivers come and go while the camera paints, control requests and configurations cross the

@@ -1,14 +1,9 @@
 #include "Stream/Video/RemoteVideoStream.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
-#include <random>
 #include <vector>
 
 #include "Host/Core/Log.h"
@@ -37,23 +32,10 @@ using Region = VideoStreamSettings::Region;
 constexpr const char* kSender = "Stream.LiveStreamingAlgorithm";
 constexpr const char* kReceiver = "Stream.RemoteVideoStream";
 
-// A loopback port that was free a moment ago, inside the range both ends accept (up to 50000).
+// A port that was free a moment ago, inside the range both ends accept (up to 50000).
 int freePort()
 {
-    static std::mt19937 random(static_cast<unsigned>(::getpid()));
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int port = std::uniform_int_distribution<int>(20000, 49999)(random);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (free)
-            return port;
-    }
-    return 0;
+    return Test::freePortBetween(20000, 49999);
 }
 
 // Collects what a stream emits.

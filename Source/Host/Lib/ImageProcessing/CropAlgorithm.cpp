@@ -20,11 +20,7 @@ CropAlgorithm::~CropAlgorithm() = default;
 
 bool CropAlgorithm::accepts(const ImageDescriptor& descriptor, std::string* why) const
 {
-    if (descriptor.isValid())
-        return true;
-    if (why != nullptr)
-        *why = "needs a valid image";
-    return false;
+    return acceptIf(descriptor.isValid(), "needs a valid image", why);
 }
 
 std::unique_ptr<SharedImage> CropAlgorithm::processAccepted(const SharedImage& image)

@@ -25,11 +25,7 @@ DownsampleAlgorithm::~DownsampleAlgorithm() = default;
 
 bool DownsampleAlgorithm::accepts(const ImageDescriptor& descriptor, std::string* why) const
 {
-    if (descriptor.isValid())
-        return true;
-    if (why != nullptr)
-        *why = "needs a valid image";
-    return false;
+    return acceptIf(descriptor.isValid(), "needs a valid image", why);
 }
 
 std::unique_ptr<SharedImage> DownsampleAlgorithm::processAccepted(const SharedImage& image)

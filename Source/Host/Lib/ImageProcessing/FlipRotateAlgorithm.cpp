@@ -22,11 +22,7 @@ FlipRotateAlgorithm::~FlipRotateAlgorithm() = default;
 
 bool FlipRotateAlgorithm::accepts(const ImageDescriptor& descriptor, std::string* why) const
 {
-    if (descriptor.isValid())
-        return true;
-    if (why != nullptr)
-        *why = "needs a valid image";
-    return false;
+    return acceptIf(descriptor.isValid(), "needs a valid image", why);
 }
 
 std::unique_ptr<SharedImage> FlipRotateAlgorithm::processAccepted(const SharedImage& image)

@@ -89,11 +89,8 @@ GaussianSmoothingAlgorithm::~GaussianSmoothingAlgorithm() = default;
 
 bool GaussianSmoothingAlgorithm::accepts(const ImageDescriptor& descriptor, std::string* why) const
 {
-    if (descriptor.isValid() && descriptor.channels >= 1 && descriptor.channels <= 4)
-        return true;
-    if (why != nullptr)
-        *why = "needs a known pixel type and 1 to 4 channels";
-    return false;
+    return acceptIf(descriptor.isValid() && descriptor.channels >= 1 && descriptor.channels <= 4,
+                    "needs a known pixel type and 1 to 4 channels", why);
 }
 
 std::vector<double> GaussianSmoothingAlgorithm::kernel(double s)

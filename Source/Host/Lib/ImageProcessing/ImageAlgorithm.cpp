@@ -89,6 +89,13 @@ std::optional<SequentialImageProcessor::Result> ImageAlgorithm::processImage(
     return result;
 }
 
+bool ImageAlgorithm::acceptIf(bool accepted, const char* reason, std::string* why)
+{
+    if (!accepted && why != nullptr)
+        *why = reason;
+    return accepted;
+}
+
 Data::Modality ImageAlgorithm::resultModality(const SharedImage& image) const
 {
     return image.modality();

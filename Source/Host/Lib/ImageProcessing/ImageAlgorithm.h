@@ -56,6 +56,9 @@ protected:
     // modality, matrix, metric flag and components are set by processImage afterwards.
     virtual std::unique_ptr<SharedImage> processAccepted(const SharedImage& image) = 0;
 
+    // For accepts(): true when `accepted`; otherwise false, with `reason` in *why (when given).
+    static bool acceptIf(bool accepted, const char* reason, std::string* why);
+
     // The modality of the result of `image`: the image's own by default.
     virtual Data::Modality resultModality(const SharedImage& image) const;
 

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <type_traits>
 
 #include "Host/Core/ImageDescriptor.h"
+#include "Host/Core/MemImage.h"
+#include "Host/Core/TypedImage.h"
 
 namespace Corvexis::PixelTypes {
 
@@ -55,6 +59,30 @@ inline T toPixel(A v)
         const A c = std::min(std::max(v, lo), hi);
         return static_cast<T>(static_cast<std::int64_t>(c - lo + A(0.5)) + static_cast<std::int64_t>(lo));
     }
+}
+
+// A new 8-bit image of the shape of `in` holding f(v) for every value v of `in` (as double); f returns
+// std::uint8_t. Null when the image cannot be made or the pixel type is unknown.
+template <typename F>
+std::unique_ptr<TypedImage<std::uint8_t>> mapToUByte(const MemImage& in, F f)
+{
+    const ImageDescriptor& d = in.descriptor();
+    auto out = TypedImage<std::uint8_t>::create(d.width, d.height, d.slices, d.channels, false);
+    if (!out)
+        return nullptr;
+    const bool known = visit(
+        d.pixelType,
+        [&](auto type) {
+            using T = decltype(type);
+            const T* src = static_cast<const T*>(in.data());
+            std::uint8_t* dst = out->pointer();
+            const std::size_t n = out->valueCount();
+            for (std::size_t i = 0; i < n; ++i)
+                dst[i] = f(static_cast<double>(src[i]));
+            return true;
+        },
+        false);
+    return known ? std::move(out) : nullptr;
 }
 
 }  // namespace Corvexis::PixelTypes

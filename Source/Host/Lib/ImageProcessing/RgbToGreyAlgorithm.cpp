@@ -12,11 +12,8 @@ RgbToGreyAlgorithm::~RgbToGreyAlgorithm() = default;
 
 bool RgbToGreyAlgorithm::accepts(const ImageDescriptor& descriptor, std::string* why) const
 {
-    if (descriptor.isValid() && (descriptor.channels == 3 || descriptor.channels == 4))
-        return true;
-    if (why != nullptr)
-        *why = "needs 3 (RGB) or 4 (RGBA) channels";
-    return false;
+    return acceptIf(descriptor.isValid() && (descriptor.channels == 3 || descriptor.channels == 4),
+                    "needs 3 (RGB) or 4 (RGBA) channels", why);
 }
 
 std::unique_ptr<SharedImage> RgbToGreyAlgorithm::processAccepted(const SharedImage& image)

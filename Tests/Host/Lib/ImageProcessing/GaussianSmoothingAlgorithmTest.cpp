@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "Host/GL/GlImage.h"
 #include "Host/GL/RequireOpenGL.h"
@@ -160,8 +161,12 @@ TEST(GaussianSmoothingTest, RefusesSigmaOutOfRangeAndTooManyChannels)
     smoothing.sigma = 64.0;
     EXPECT_TRUE(smoothing.processImage(*image, {}));
 
-    EXPECT_FALSE(smoothing.accepts(ImageDescriptor(ImageDescriptor::kUByte, 4, 4, 1, 5)));
-    EXPECT_TRUE(smoothing.accepts(ImageDescriptor(ImageDescriptor::kFloat, 4, 4, 3, 4)));
+    std::string why;
+    EXPECT_FALSE(smoothing.accepts(ImageDescriptor(ImageDescriptor::kUByte, 4, 4, 1, 5), &why));
+    EXPECT_EQ(why, "needs a known pixel type and 1 to 4 channels");
+    why = "untouched";
+    EXPECT_TRUE(smoothing.accepts(ImageDescriptor(ImageDescriptor::kFloat, 4, 4, 3, 4), &why));
+    EXPECT_EQ(why, "untouched");
 }
 
 TEST(GaussianSmoothingTest, KernelIsNormalisedSymmetricAndThreeSigmaWide)

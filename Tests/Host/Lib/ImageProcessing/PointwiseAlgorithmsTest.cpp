@@ -1,6 +1,8 @@
 // Threshold, window/level and RGB-to-grey: value by value against the formulas, for every pixel type.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "Host/Lib/ImageProcessing/ImageTestUtil.h"
 #include "Host/Lib/ImageProcessing/RgbToGreyAlgorithm.h"
 #include "Host/Lib/ImageProcessing/ThresholdAlgorithm.h"
@@ -88,7 +90,9 @@ TYPED_TEST(PointwiseTest, GreyWeighsRedGreenAndBlueAndIgnoresAlpha)
             }
     }
     RgbToGreyAlgorithm grey;
-    EXPECT_FALSE(grey.accepts(ImageDescriptor(ImageDescriptor::kUByte, 3, 3, 1, 1)));
+    std::string why;
+    EXPECT_FALSE(grey.accepts(ImageDescriptor(ImageDescriptor::kUByte, 3, 3, 1, 1), &why));
+    EXPECT_EQ(why, "needs 3 (RGB) or 4 (RGBA) channels");
     EXPECT_FALSE(grey.processImage(*ImageTest::randomImage<T>(3, 3, 1, 2), {}));
 }
 
