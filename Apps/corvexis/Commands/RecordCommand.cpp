@@ -309,8 +309,11 @@ int record(HostApplication&, const CommandLine& line)
     size_t start = 0;
     while (start < p.savedFiles.size()) {
         const size_t stop = std::min(p.savedFiles.find('\n', start), p.savedFiles.size());
-        if (stop > start)
-            std::cout << "Saved " << p.savedFiles.substr(start, stop - start) << "\n";
+        // A live file that could not be finished stays under its temporary name; only what is really
+        // there is reported as saved (the error follows).
+        const std::string file = p.savedFiles.substr(start, stop - start);
+        if (!file.empty() && std::filesystem::exists(file))
+            std::cout << "Saved " << file << "\n";
         start = stop + 1;
     }
     std::cout.flush();

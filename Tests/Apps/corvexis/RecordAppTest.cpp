@@ -123,6 +123,31 @@ TEST(RecordApp, BadInputGivesOneLineAndLeavesNoFile)
     EXPECT_EQ(dir.files().size(), 1u);  // only the blocker file
 }
 
+// A disk that fills up (here: a file-size limit of 256 KiB on the process, with the limit's signal
+// ignored, so writes fail as on a full disk): one clear line, a non-zero exit and nothing under a final
+// name, for the saved file and for the live file alike.
+TEST(RecordApp, AFullDiskFailsClearlyAndLeavesNoFinalFile)
+{
+    const std::string limited = "bash -c 'trap \"\" XFSZ; ulimit -f 256; exec \"$@\"' _ ";
+    for (const std::string mode : {"", " --live"}) {
+        SCOPED_TRACE(mode.empty() ? "saved at the end" : "live");
+        TempDir dir;
+        const auto r = runApp(
+            kPlugins + "record Stream.CreateStreamIoFakeImage --seconds 2" + mode + " --out " + dir.str(), 60,
+            limited);
+        EXPECT_EQ(r.code, 1) << r.output;
+        EXPECT_TRUE(r.output.find("corvexis: saving the recording failed") != std::string::npos ||
+                    r.output.find("corvexis: the live recording could not be written completely") !=
+                        std::string::npos)
+            << r.output;
+        EXPECT_EQ(r.output.find("Saved "), std::string::npos) << r.output;
+        for (const auto& file : dir.files()) {
+            const std::string name = file.filename().string();
+            EXPECT_TRUE(name.ends_with(".part")) << "a file under a final name: " << name;
+        }
+    }
+}
+
 TEST(RecordApp, InterruptEndsTheRecordingAndSavesIt)
 {
     TempDir dir;
