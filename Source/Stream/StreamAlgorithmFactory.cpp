@@ -20,7 +20,7 @@
 #include "Stream/Processing/RemoveImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/SetImageStreamModalityAlgorithm.h"
 #include "Stream/Processing/StreamAlgorithmExecutor.h"
-#include "Stream/Playback/PlaybackAlgorithm.h"
+#include "Stream/Recording/PlaybackAlgorithm.h"
 #include "Stream/Recording/MultipleStreamRecorderAlgorithm.h"
 #include "Stream/Recording/StreamRecorderAlgorithm.h"
 #include "Stream/GUI/ImageStreamDisplayHandler.h"

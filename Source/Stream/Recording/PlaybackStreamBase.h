@@ -13,8 +13,8 @@
 #include "Host/Core/Signal.h"
 #include "Host/Core/StringUtils.h"
 #include "Stream/Framework/Stream.h"
-#include "Stream/Playback/PlaybackStreamControl.h"
-#include "Stream/Playback/PlaybackStreamGroup.h"
+#include "Stream/Recording/PlaybackStreamControl.h"
+#include "Stream/Recording/PlaybackStreamGroup.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
 
 #include <chrono>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Stream/Framework/ImageStream.h"
-#include "Stream/Playback/PlaybackStreamBase.h"
+#include "Stream/Recording/PlaybackStreamBase.h"
 
 namespace Corvexis {
 

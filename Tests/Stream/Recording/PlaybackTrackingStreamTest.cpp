@@ -1,12 +1,12 @@
-#include "Stream/Playback/PlaybackTrackingStream.h"
+#include "Stream/Recording/PlaybackTrackingStream.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "Host/Core/Log.h"
-#include "Stream/Playback/PlaybackImageStream.h"
-#include "Stream/Playback/PlaybackTestData.h"
+#include "Stream/Recording/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackTestData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

@@ -1,7 +1,7 @@
-#include "Stream/Playback/PlaybackStreamGroup.h"
+#include "Stream/Recording/PlaybackStreamGroup.h"
 
 #include "Stream/Framework/SubstreamWrapper.h"
-#include "Stream/Playback/PlaybackStreamControl.h"
+#include "Stream/Recording/PlaybackStreamControl.h"
 
 namespace Corvexis {
 

@@ -1,10 +1,10 @@
-#include "Stream/Playback/PlaybackStreamGroup.h"
+#include "Stream/Recording/PlaybackStreamGroup.h"
 
 #include <gtest/gtest.h>
 
-#include "Stream/Playback/PlaybackImageStream.h"
-#include "Stream/Playback/PlaybackTestData.h"
-#include "Stream/Playback/PlaybackTrackingStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackTestData.h"
+#include "Stream/Recording/PlaybackTrackingStream.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackAlgorithm.h"
+#include "Stream/Recording/PlaybackAlgorithm.h"
 
 #include <string>
 
@@ -7,9 +7,9 @@
 #include "Host/Core/TrackingSequence.h"
 #include "Host/Lib/SharedImageSet.h"
 #include "Host/Lib/TrackedSharedImageSet.h"
-#include "Stream/Playback/PlaybackImageStream.h"
-#include "Stream/Playback/PlaybackStreamGroup.h"
-#include "Stream/Playback/PlaybackTrackingStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackStreamGroup.h"
+#include "Stream/Recording/PlaybackTrackingStream.h"
 
 namespace Corvexis {
 

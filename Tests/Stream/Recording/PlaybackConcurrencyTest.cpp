@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackStreamGroup.h"
+#include "Stream/Recording/PlaybackStreamGroup.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <chrono>
 #include <thread>
 
-#include "Stream/Playback/PlaybackImageStream.h"
-#include "Stream/Playback/PlaybackTestData.h"
-#include "Stream/Playback/PlaybackTrackingStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackTestData.h"
+#include "Stream/Recording/PlaybackTrackingStream.h"
 
 using namespace Corvexis;
 using namespace Corvexis::PlaybackTest;

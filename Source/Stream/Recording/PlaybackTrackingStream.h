@@ -10,7 +10,7 @@
 
 #include "Host/Core/SignalReceiver.h"
 #include "Stream/Framework/TrackingStream.h"
-#include "Stream/Playback/PlaybackStreamBase.h"
+#include "Stream/Recording/PlaybackStreamBase.h"
 
 namespace Corvexis {
 

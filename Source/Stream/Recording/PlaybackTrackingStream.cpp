@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackTrackingStream.h"
+#include "Stream/Recording/PlaybackTrackingStream.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include "Stream/Framework/ImageStream.h"
 #include "Stream/Framework/StreamData.h"
 #include "Stream/Framework/TrackingStreamData.h"
-#include "Stream/Playback/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackAlgorithmBase.h"
+#include "Stream/Recording/PlaybackAlgorithmBase.h"
 
 #include "Host/Core/SettingsSchema.h"
 

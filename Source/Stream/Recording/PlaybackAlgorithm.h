@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "Stream/Playback/PlaybackAlgorithmBase.h"
+#include "Stream/Recording/PlaybackAlgorithmBase.h"
 
 namespace Corvexis {
 

@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackAlgorithm.h"
+#include "Stream/Recording/PlaybackAlgorithm.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include "Host/Core/Log.h"
 #include "Host/Core/Mesh.h"
 #include "Host/Lib/TrackedSharedImageSet.h"
-#include "Stream/Playback/PlaybackImageStream.h"
-#include "Stream/Playback/PlaybackStreamGroup.h"
-#include "Stream/Playback/PlaybackTestData.h"
-#include "Stream/Playback/PlaybackTrackingStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackStreamGroup.h"
+#include "Stream/Recording/PlaybackTestData.h"
+#include "Stream/Recording/PlaybackTrackingStream.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;

@@ -1,4 +1,4 @@
-#include "Stream/Playback/PlaybackImageStream.h"
+#include "Stream/Recording/PlaybackImageStream.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include "Host/Core/Log.h"
 #include "Host/Core/StringUtils.h"
 #include "Host/Core/TimestampDataComponent.h"
-#include "Stream/Playback/PlaybackTestData.h"
+#include "Stream/Recording/PlaybackTestData.h"
 #include "Support/TestUtil.h"
 
 using namespace Corvexis;
